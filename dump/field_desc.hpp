@@ -1,0 +1,86 @@
+// The field-description table model: constant rows that tell the walker
+// where each field of a record lies and what kind of field it is.
+#pragma once
+
+#include <cstdint>
+
+struct FieldDesc {
+    std::int32_t offset;           // from the start of the enclosing structure; -1 ends the table
+    std::int32_t size;             // element length of value and bitmask rows, 1 to 4
+    std::int32_t count;            // consecutive elements, at least 1
+    const char* name;              // "" for a field without a name
+    const FieldDesc* subtable;     // element layout of a structure row
+    const char* const* bitnames;   // bit-name list of a bitmask row, closed by nullptr
+};
+
+inline constexpr FieldDesc end_of_table{-1, 0, 0, nullptr, nullptr, nullptr};
+
+// Bit lists are read into a 32-bit value, and indent runs are this deep.
+inline constexpr int max_bit_names = 32;
+inline constexpr int max_depth = 10;
+inline constexpr int max_name_length = 40;
+
+enum class RowKind { bitmask, structure, variable, unknown };
+
+constexpr RowKind kind_of(const FieldDesc& row) {
+    if (row.bitnames) return RowKind::bitmask;
+    if (row.subtable) return RowKind::structure;
+    return row.name[0] ? RowKind::variable : RowKind::unknown;
+}
+
+// The largest end, relative to the structure's first byte, that any row reaches.
+constexpr std::int32_t layout_span(const FieldDesc* table) {
+    std::int32_t span = 0;
+    for (const FieldDesc* row = table; row->offset != -1; ++row) {
+        const std::int32_t length =
+            kind_of(*row) == RowKind::structure ? layout_span(row->subtable) : row->size;
+        const std::int32_t end = row->offset + row->count * length;
+        if (end > span) span = end;
+    }
+    return span;
+}
+
+constexpr int row_count(const FieldDesc* table) {
+    int rows = 0;
+    while (table[rows].offset != -1) ++rows;
+    return rows;
+}
+
+constexpr int name_length(const char* name) {
+    int length = 0;
+    while (name[length]) ++length;
+    return length;
+}
+
+constexpr int bit_name_count(const char* const* bitnames) {
+    int names = 0;
+    while (bitnames[names]) ++names;
+    return names;
+}
+
+// True when every row of the table, and of the tables below it, is one the
+// walker can interpret with its first line at `depth`: values and bitmasks
+// 1 to 4 bytes long, at least one element, bit lists of at most 32 names,
+// names of at most 40 characters, and no line deeper than the indent run.
+constexpr bool table_is_valid(const FieldDesc* table, int depth) {
+    if (depth < 1 || depth > max_depth) return false;
+    for (const FieldDesc* row = table; row->offset != -1; ++row) {
+        if (row->offset < 0 || row->count < 1) return false;
+        if (row->name == nullptr || name_length(row->name) > max_name_length) return false;
+        switch (kind_of(*row)) {
+        case RowKind::structure:
+            if (!table_is_valid(row->subtable, depth + 1)) return false;
+            break;
+        case RowKind::bitmask:
+            if (depth + 1 > max_depth || bit_name_count(row->bitnames) > max_bit_names) return false;
+            for (const char* const* bit = row->bitnames; *bit; ++bit)
+                if (name_length(*bit) > max_name_length) return false;
+            [[fallthrough]];
+        case RowKind::variable:
+        case RowKind::unknown:
+            if (row->size < 1 || row->size > 4) return false;
+            break;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,104 @@
+#include "dump/walker.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+
+#include "frontend/fatal.hpp"
+
+namespace {
+
+// A name, "[", an index of up to 10 digits, "]" and the terminator.
+using ElementName = std::array<char, max_name_length + 13>;
+
+const char* indent(int depth) {
+    static constexpr char tabs[] = "\t\t\t\t\t\t\t\t\t\t";
+    static_assert(sizeof tabs - 1 == max_depth);
+    if (depth < 0) depth = 0;
+    if (depth > max_depth) depth = max_depth;
+    return tabs + (max_depth - depth);
+}
+
+// "field_%X" for a row without a name, then "[%d]" for an element of an array.
+ElementName element_name(const FieldDesc& row, std::int32_t index) {
+    std::array<char, max_name_length + 1> base{};
+    ElementName name{};
+    if (row.name[0]) std::snprintf(base.data(), base.size(), "%s", row.name);
+    else std::snprintf(base.data(), base.size(), "field_%X", static_cast<unsigned>(row.offset));
+    if (row.count == 1) {
+        std::snprintf(name.data(), name.size(), "%s", base.data());
+        return name;
+    }
+    std::snprintf(name.data(), name.size(), "%s[%d]", base.data(), static_cast<int>(index));
+    return name;
+}
+
+// The `length` bytes at `position`, or a fatal report when the data ends first.
+std::span<const std::uint8_t> field_bytes(std::span<const std::uint8_t> bytes, std::size_t position,
+                                          std::size_t length, const ElementName& name) {
+    if (position > bytes.size() || length > bytes.size() - position)
+        fatal("Can't dump %s: needs %zu bytes, has %zu", name.data(), position + length, bytes.size());
+    return bytes.subspan(position, length);
+}
+
+// Writes one element and returns its length.
+std::size_t dump_element(std::FILE* out, std::span<const std::uint8_t> bytes, std::size_t position,
+                         const FieldDesc& row, const ElementName& name, int depth) {
+    const std::size_t size = static_cast<std::size_t>(row.size);
+    switch (kind_of(row)) {
+    case RowKind::bitmask:
+        std::fprintf(out, "%s<bitmask name=\"%s\" size=\"%d\">\n", indent(depth), name.data(), row.size);
+        dump_bits(out, field_bytes(bytes, position, size, name), row.bitnames, row.size, depth + 1);
+        std::fprintf(out, "%s</bitmask>\n", indent(depth));
+        return size;
+    case RowKind::structure: {
+        std::fprintf(out, "%s<structure name=\"%s\">\n", indent(depth), name.data());
+        field_bytes(bytes, position, 0, name);  // the element starts inside the data
+        const std::int32_t span = dump_fields(out, bytes.subspan(position), row.subtable, depth + 1);
+        std::fprintf(out, "%s</structure>\n", indent(depth));
+        return static_cast<std::size_t>(span);
+    }
+    case RowKind::variable:
+    case RowKind::unknown:
+        break;
+    }
+    const auto value = static_cast<std::int32_t>(read_le(field_bytes(bytes, position, size, name)));
+    if (kind_of(row) == RowKind::variable)
+        std::fprintf(out, "%s<variable name=\"%s\" size=\"%X\">%d</variable>\n", indent(depth), name.data(),
+                     static_cast<unsigned>(row.size), static_cast<int>(value));
+    else if (value != 0)
+        std::fprintf(out, "%s<unknown name=\"%s\" size=\"%X\">%d</unknown>\n", indent(depth), name.data(),
+                     static_cast<unsigned>(row.size), static_cast<int>(value));
+    return size;
+}
+
+}  // namespace
+
+std::int32_t dump_fields(std::FILE* out, std::span<const std::uint8_t> bytes,
+                         const FieldDesc* table, int depth) {
+    std::fflush(out);
+    std::size_t span = 0;
+    for (const FieldDesc* row = table; row->offset != -1; ++row) {
+        std::size_t position = static_cast<std::size_t>(row->offset);
+        for (std::int32_t j = 0; j < row->count; ++j)
+            position += dump_element(out, bytes, position, *row, element_name(*row, j), depth);
+        if (position > span) span = position;
+    }
+    return static_cast<std::int32_t>(span);
+}
+
+int dump_bits(std::FILE* out, std::span<const std::uint8_t> bytes,
+              const char* const* bitnames, int size, int depth) {
+    if (size > 4) fatal("Can't dump flags with %d bytes", size);
+    // The walker hands over exactly `size` bytes; a shorter view is never read past.
+    const std::uint32_t value = read_le(bytes.first(std::min(bytes.size(), static_cast<std::size_t>(size))));
+    for (int i = 0; bitnames[i] && i < max_bit_names; ++i) {
+        const unsigned bit = value >> i & 1U;
+        if (!bitnames[i][0] && !bit) continue;
+        ElementName label{};
+        if (bitnames[i][0]) std::snprintf(label.data(), label.size(), "%s", bitnames[i]);
+        else std::snprintf(label.data(), label.size(), "bit%d", i);
+        std::fprintf(out, "%s<bit name=\"%s\">%d</bit>\n", indent(depth), label.data(), static_cast<int>(bit));
+    }
+    return size;
+}

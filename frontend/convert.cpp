@@ -1,0 +1,56 @@
+#include "frontend/convert.hpp"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <span>
+
+#include "frontend/document.hpp"
+#include "frontend/fatal.hpp"
+#include "frontend/output_path.hpp"
+#include "platform/file.hpp"
+
+namespace {
+
+// Reads the whole file into a block of its own and closes it.
+std::span<const std::uint8_t> load_file(const char* path) {
+    std::FILE* in = std::fopen(path, "rb");
+    if (!in) fatal("Can't read %s: %s", path, std::strerror(errno));
+    std::size_t size = 0;
+    if (!file_size(in, size)) fatal("Can't stat %s: %s", path, std::strerror(errno));
+    auto* data = static_cast<std::uint8_t*>(alloc_or_fail(size, "data"));
+    if (std::fread(data, 1, size, in) != size)
+        fatal("Can't read %s: %s", path,
+              std::ferror(in) ? std::strerror(errno) : "File ended before its reported size");
+    if (std::fclose(in) != 0) fatal("Can't close %s: %s", path, std::strerror(errno));
+    return {data, size};
+}
+
+// A document that did not reach the disk whole is a failure, not a success.
+void close_output(std::FILE* out, const char* path) {
+    errno = 0;
+    const bool flushed = std::fflush(out) == 0 && !std::ferror(out);
+    int error = errno;
+    const bool closed = std::fclose(out) == 0;
+    if (!closed && error == 0) error = errno;
+    if (!flushed || !closed) fatal("Can't write %s: %s", path, std::strerror(error ? error : EIO));
+}
+
+}  // namespace
+
+int convert_object(int argc, char** argv) {
+    if (argc < 2) fatal("Give filename as parameter");
+    const char* input_path = argv[1];
+    const std::span<const std::uint8_t> data = load_file(input_path);
+    const std::size_t needed = required_length(data);
+    if (data.size() < needed)
+        fatal("Can't convert %s: file has %zu bytes, needs %zu", input_path, data.size(), needed);
+
+    const char* output_path = output_path_for(input_path, path_separators);
+    std::FILE* out = std::fopen(output_path, text_write_mode);
+    if (!out) fatal("Can't write %s: %s", output_path, std::strerror(errno));
+    write_document(out, data);
+    close_output(out, output_path);
+    return 0;
+}

@@ -1,0 +1,29 @@
+#include "frontend/document.hpp"
+
+#include "dump/layouts/class17.hpp"
+#include "dump/walker.hpp"
+#include "frontend/envelope.hpp"
+#include "frontend/fatal.hpp"
+
+namespace {
+
+// The payload table of the object's class, or nullptr for a class without one.
+const FieldDesc* payload_table(std::uint8_t class_byte) {
+    return class_of(class_byte) == 0x17 ? class17_fields : nullptr;
+}
+
+}  // namespace
+
+std::size_t required_length(std::span<const std::uint8_t> data) {
+    if (data.size() < header_size) return header_size;
+    const FieldDesc* table = payload_table(data[0]);
+    return header_size + (table ? static_cast<std::size_t>(layout_span(table)) : 0);
+}
+
+void write_document(std::FILE* out, std::span<const std::uint8_t> data) {
+    write_envelope_start(out, data.first<header_size>());
+    const FieldDesc* table = payload_table(data[0]);
+    if (!table) fatal("Can't translate class %02X yet", static_cast<unsigned>(data[0]));
+    dump_fields(out, data.subspan(header_size), table, 1);
+    write_envelope_end(out);
+}

@@ -1,0 +1,16 @@
+// The whole document of one object file held in memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+// How many bytes the file needs: the header, and for a class the program
+// converts, the layout span of its payload as well.
+std::size_t required_length(std::span<const std::uint8_t> data);
+
+// Writes the declaration, the object element and the payload's element
+// lines. `data` holds at least required_length(data) bytes. A class the
+// program cannot convert is reported after the opening line.
+void write_document(std::FILE* out, std::span<const std::uint8_t> data);

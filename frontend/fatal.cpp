@@ -1,0 +1,31 @@
+#include "frontend/fatal.hpp"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/console.hpp"
+
+void fatal(const char* format, ...) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fputs("\nPress any key to abort.", stderr);
+    wait_for_key();
+    std::fputs("\n", stderr);
+    std::exit(1);
+}
+
+void* alloc_or_fail(std::size_t size, const char* label) {
+    // malloc(0) may rightly return null; one byte keeps an empty file from
+    // looking like a memory failure.
+    return check_alloc(std::malloc(size ? size : 1), size, label);
+}
+
+void* check_alloc(void* block, std::size_t size, const char* label) {
+    if (!block) fatal("Not enough memory for %s, wanted %zX", label, size);
+    return block;
+}
