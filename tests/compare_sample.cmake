@@ -1,0 +1,8 @@
+execute_process(COMMAND ${GENERATOR} ${MADE} RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "make_sample failed: ${status}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${SHIPPED} ${MADE} RESULT_VARIABLE differs)
+if(differs)
+  message(FATAL_ERROR "${SHIPPED} differs from what make_sample writes")
+endif()

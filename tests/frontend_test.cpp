@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "frontend/document.hpp"
+#include "frontend/envelope.hpp"
+#include "frontend/fatal.hpp"
+#include "frontend/output_path.hpp"
+#include "tests/capture.hpp"
+
+namespace {
+
+std::string posix_output(const char* input) { return output_path_for(input, "/"); }
+std::string windows_output(const char* input) { return output_path_for(input, "/\\:"); }
+
+std::string name_of(std::array<std::uint8_t, 8> bytes) { return escaped_name(bytes).data(); }
+
+std::vector<std::uint8_t> header(std::uint8_t class_byte, std::size_t length) {
+    std::vector<std::uint8_t> data(length, 0);
+    if (length) data[0] = class_byte;
+    return data;
+}
+
+}  // namespace
+
+TEST(OutputPath, OnlyTheLastComponentHasAnExtension) {
+    EXPECT_EQ(posix_output("engine.dat"), "engine.xml");
+    EXPECT_EQ(posix_output("engine.v2.dat"), "engine.v2.xml");
+    EXPECT_EQ(posix_output("tools.old/engine"), "tools.old/engine.xml");
+    EXPECT_EQ(posix_output("tools.old/engine.d"), "tools.old/engine.xml");
+    EXPECT_EQ(posix_output("engine"), "engine.xml");
+    EXPECT_EQ(posix_output("engine."), "engine.xml");
+    EXPECT_EQ(posix_output("engine.xml"), "engine.xml");
+    EXPECT_EQ(posix_output("a\\b.c\\engine"), "a\\b.xml");  // "\" is a name character on POSIX
+}
+
+TEST(OutputPath, WindowsSeparatorsIncludeBackslashAndDrive) {
+    EXPECT_EQ(windows_output("tools.old\\engine"), "tools.old\\engine.xml");
+    EXPECT_EQ(windows_output("C:engine"), "C:engine.xml");
+    EXPECT_EQ(windows_output("D.1:engine"), "D.1:engine.xml");
+    EXPECT_EQ(windows_output("C:\\data.v1/engine.dat"), "C:\\data.v1/engine.xml");
+}
+
+TEST(EscapedName, MarkupBecomesReferencesAndControlBytesQuestionMarks) {
+    EXPECT_EQ(name_of({'E', 'N', 'G', 'I', 'N', 'E', '0', '1'}), "ENGINE01");
+    EXPECT_EQ(name_of({'S', 'H', 'O', 'R', 'T', 0, 'X', 'Y'}), "SHORT");
+    EXPECT_EQ(name_of({'&', '<', '>', '"', '\'', '\t', 0x01, 0x1F}), "&amp;&lt;&gt;&quot;'???");
+    EXPECT_EQ(name_of({'"', '"', '"', '"', '"', '"', '"', '"'}), "&quot;&quot;&quot;&quot;&quot;&quot;&quot;&quot;");
+    EXPECT_EQ(name_of({0xE9, 0x80, 0xFF, 0x7F, 0, 0, 0, 0}), "\xE9\x80\xFF\x7F");
+}
+
+TEST(Envelope, OpeningLineFromTheHeader) {
+    const std::array<std::uint8_t, header_size> bytes{0x97, 0x01, 0x02, 0x03, 'L', 'O', 'C', 'O',
+                                                      'M', 'O', 'T', 'V', 'X', 'X', 'X', 'X'};
+    EXPECT_EQ(captured([&](std::FILE* out) { write_envelope_start(out, bytes); }),
+              "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+              "<object class=\"97\" subclass=\"030201\" name=\"LOCOMOTV\">\n");
+    EXPECT_EQ(captured(write_envelope_end), "</object>\n");
+}
+
+TEST(RequiredLength, HeaderAlwaysPayloadSpanForClass17) {
+    EXPECT_EQ(required_length(header(0x00, 0)), 16U);
+    EXPECT_EQ(required_length(header(0x17, 15)), 16U);
+    EXPECT_EQ(required_length(header(0x17, 16)), 366U);
+    EXPECT_EQ(required_length(header(0x97, 20)), 366U);  // bit 7 is not part of the class
+    EXPECT_EQ(required_length(header(0x18, 16)), 16U);
+}
+
+TEST(Alloc, EmptyBlockIsNoFailure) { EXPECT_NE(alloc_or_fail(0, "data"), nullptr); }
+
+TEST(AllocDeathTest, FailureNamesLabelAndWholeLengthInHex) {
+    EXPECT_EXIT((without_console(), check_alloc(nullptr, 0x30000000, "data")), testing::ExitedWithCode(1),
+                "^Not enough memory for data, wanted 30000000\nPress any key to abort.\n$");
+    if constexpr (sizeof(std::size_t) == 8) {
+        EXPECT_EXIT((without_console(), check_alloc(nullptr, std::size_t{0x1234567890}, "xmlname")),
+                    testing::ExitedWithCode(1), "^Not enough memory for xmlname, wanted 1234567890\n");
+    }
+}

@@ -1,0 +1,111 @@
+#include "tests/process.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+ProgramUnderTest& program_under_test() {
+    static ProgramUnderTest program;
+    return program;
+}
+
+namespace {
+
+std::string read_all(std::FILE* file) {
+    std::rewind(file);
+    std::string text;
+    for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
+    std::fclose(file);
+    return text;
+}
+
+[[noreturn]] void exec_child(const fs::path& directory, const std::vector<std::string>& arguments,
+                             const RunOptions& options, int out_fd, int err_fd) {
+    if (options.stdin_closed) {
+        close(STDIN_FILENO);
+    } else {
+        const int in = options.stdin_fd >= 0 ? options.stdin_fd : open("/dev/null", O_RDONLY);
+        dup2(in, STDIN_FILENO);
+    }
+    dup2(out_fd, STDOUT_FILENO);
+    dup2(err_fd, STDERR_FILENO);
+    if (options.address_space_limit) {
+        const rlimit limit{options.address_space_limit, options.address_space_limit};
+        setrlimit(RLIMIT_AS, &limit);
+    }
+    if (chdir(directory.c_str()) != 0) _exit(126);
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+}  // namespace
+
+RunResult run_program(const fs::path& directory, const std::vector<std::string>& operands,
+                      const RunOptions& options) {
+    std::vector<std::string> arguments = program_under_test().command;
+    arguments.insert(arguments.end(), operands.begin(), operands.end());
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const pid_t child = fork();
+    if (child == 0) exec_child(directory, arguments, options, fileno(out), fileno(err));
+
+    RunResult result;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            result.timed_out = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    result.out = read_all(out);
+    result.err = read_all(err);
+    return result;
+}
+
+ScratchDir::ScratchDir() {
+    std::string pattern = (fs::temp_directory_path() / "obj2xml-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+void write_file(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> folder_names(const fs::path& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}

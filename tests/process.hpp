@@ -1,0 +1,45 @@
+// Running the program under test as a child process, in a scratch folder.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// The command that starts the program: an optional runner, then the program.
+struct ProgramUnderTest {
+    std::vector<std::string> command;
+    std::string line_end = "\n";  // what each "\n" of a document becomes
+};
+ProgramUnderTest& program_under_test();
+
+struct RunOptions {
+    int stdin_fd = -1;                    // -1: /dev/null
+    bool stdin_closed = false;
+    std::uint64_t address_space_limit = 0;  // 0: none
+};
+
+struct RunResult {
+    int status = -1;  // exit status, or -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+    bool timed_out = false;
+};
+
+// Runs the program with `operands` in `directory`; a run longer than 20 s is killed.
+RunResult run_program(const std::filesystem::path& directory, const std::vector<std::string>& operands,
+                      const RunOptions& options = {});
+
+// A fresh folder, removed with everything in it at the end of the test.
+struct ScratchDir {
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::filesystem::path path;
+};
+
+void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+std::string read_file(const std::filesystem::path& path);
+// The names in the folder, sorted.
+std::vector<std::string> folder_names(const std::filesystem::path& directory);

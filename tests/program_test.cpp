@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "frontend/document.hpp"
+#include "tests/capture.hpp"
+#include "tests/process.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes object_file(std::uint8_t class_byte, const std::string& name, std::size_t payload_size = 350) {
+    Bytes data(16 + payload_size, 0);
+    data[0] = class_byte;
+    data[1] = 0x01;
+    data[2] = 0x02;
+    data[3] = 0x03;
+    for (std::size_t i = 0; i < name.size() && i < 8; ++i) data[4 + i] = static_cast<std::uint8_t>(name[i]);
+    data[12] = 'Z';  // never written
+    for (std::size_t i = 16; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7);
+    return data;
+}
+
+std::string with_line_ends(const std::string& text) {
+    std::string result;
+    for (const char c : text) result += c == '\n' ? program_under_test().line_end : std::string(1, c);
+    return result;
+}
+
+// The document as the program's own document writer makes it.
+std::string expected_document(const Bytes& data) {
+    return with_line_ends(captured([&](std::FILE* out) { write_document(out, data); }));
+}
+
+std::string failure(const std::string& message) { return message + "\nPress any key to abort.\n"; }
+
+class Program : public testing::Test {
+protected:
+    fs::path file(const std::string& name) const { return scratch.path / name; }
+    RunResult run(const std::vector<std::string>& operands, const RunOptions& options = {}) const {
+        return run_program(scratch.path, operands, options);
+    }
+    ScratchDir scratch;
+};
+
+bool xmllint_available() { return std::system("xmllint --version >/dev/null 2>&1") == 0; }
+
+}  // namespace
+
+TEST_F(Program, ConvertsSilentlyAndIgnoresFurtherOperands) {
+    const Bytes data = object_file(0x97, "LOCOMOTV");
+    write_file(file("engine.dat"), data);
+    write_file(file("other.dat"), data);
+    const RunResult result = run({"engine.dat", "other.dat"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    const std::string document = read_file(file("engine.xml"));
+    EXPECT_EQ(document, expected_document(data));
+    EXPECT_EQ(document.substr(0, document.find('>', 50) + 1),
+              with_line_ends("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+                             "<object class=\"97\" subclass=\"030201\" name=\"LOCOMOTV\">"));
+    EXPECT_EQ(folder_names(scratch.path), (std::vector<std::string>{"engine.dat", "engine.xml", "other.dat"}));
+}
+
+TEST_F(Program, BytesPastThePayloadAreIgnored) {
+    Bytes data = object_file(0x17, "TRAM", 350);
+    write_file(file("exact.dat"), data);
+    data.resize(data.size() + 100, 0xAB);
+    write_file(file("longer.dat"), data);
+    EXPECT_EQ(run({"exact.dat"}).status, 0);
+    EXPECT_EQ(run({"longer.dat"}).status, 0);
+    EXPECT_EQ(read_file(file("exact.xml")), read_file(file("longer.xml")));
+}
+
+TEST_F(Program, NoOperand) {
+    const RunResult result = run({});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, failure("Give filename as parameter"));
+    EXPECT_TRUE(folder_names(scratch.path).empty());
+}
+
+TEST_F(Program, InputThatCannotBeRead) {
+    RunResult result = run({"missing.dat"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, failure("Can't read missing.dat: No such file or directory"));
+
+    fs::create_directory(file("adir.dat"));
+    result = run({"adir.dat"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, failure("Can't read adir.dat: Is a directory"));
+    EXPECT_EQ(folder_names(scratch.path), std::vector<std::string>{"adir.dat"});
+}
+
+TEST_F(Program, ShortFilesAreRefusedBeforeAnyOutput) {
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"empty.dat", {}, "Can't convert empty.dat: file has 0 bytes, needs 16"},
+        {"header.dat", Bytes(15, 0x17), "Can't convert header.dat: file has 15 bytes, needs 16"},
+        {"engine.dat", object_file(0x17, "E", 4), "Can't convert engine.dat: file has 20 bytes, needs 366"},
+        {"last.dat", object_file(0x97, "E", 349), "Can't convert last.dat: file has 365 bytes, needs 366"},
+    };
+    for (const Case& c : cases) {
+        write_file(file(c.name), c.bytes);
+        const RunResult result = run({c.name});
+        EXPECT_EQ(result.status, 1) << c.name;
+        EXPECT_EQ(result.out, "") << c.name;
+        EXPECT_EQ(result.err, failure(c.message));
+        EXPECT_FALSE(fs::exists(file(fs::path(c.name).replace_extension(".xml")))) << c.name;
+    }
+}
+
+TEST_F(Program, OtherClassKeepsTheEnvelopeLines) {
+    write_file(file("wagon.dat"), object_file(0x18, "WAGON", 0));
+    const RunResult result = run({"wagon.dat"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, failure("Can't translate class 18 yet"));
+    EXPECT_EQ(read_file(file("wagon.xml")),
+              with_line_ends("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+                             "<object class=\"18\" subclass=\"030201\" name=\"WAGON\">\n"));
+}
+
+TEST_F(Program, OverwritesAndConvertsInPlace) {
+    const Bytes data = object_file(0x17, "ENGINE");
+    write_file(file("engine.dat"), data);
+    write_file(file("engine.xml"), Bytes(20000, 'x'));
+    EXPECT_EQ(run({"engine.dat"}).status, 0);
+    EXPECT_EQ(read_file(file("engine.xml")), expected_document(data));
+
+    write_file(file("inplace.xml"), data);
+    EXPECT_EQ(run({"inplace.xml"}).status, 0);
+    EXPECT_EQ(read_file(file("inplace.xml")), expected_document(data));
+}
+
+TEST_F(Program, OutputPathReplacesOnlyTheLastExtension) {
+    const Bytes data = object_file(0x17, "ENGINE");
+    fs::create_directory(file("tools.old"));
+    for (const char* input : {"engine.v2.dat", "tools.old/engine", "plain"}) write_file(file(input), data);
+    for (const char* input : {"engine.v2.dat", "tools.old/engine", "plain"}) EXPECT_EQ(run({input}).status, 0);
+    EXPECT_EQ(folder_names(scratch.path),
+              (std::vector<std::string>{"engine.v2.dat", "engine.v2.xml", "plain", "plain.xml", "tools.old"}));
+    EXPECT_EQ(folder_names(file("tools.old")), (std::vector<std::string>{"engine", "engine.xml"}));
+}
+
+TEST_F(Program, OutputThatCannotBeOpened) {
+    write_file(file("engine.dat"), object_file(0x17, "ENGINE"));
+    fs::create_directory(file("engine.xml"));
+    const RunResult result = run({"engine.dat"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, failure("Can't write engine.xml: Is a directory"));
+}
+
+TEST_F(Program, DocumentNotWrittenWholeIsAFailure) {
+    write_file(file("engine.dat"), object_file(0x17, "ENGINE"));
+    fs::create_symlink("/dev/full", file("engine.xml"));
+    const RunResult result = run({"engine.dat"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, failure("Can't write engine.xml: No space left on device"));
+}
+
+TEST_F(Program, AllocationFailureNamesTheWholeLength) {
+    if (std::getenv("OBJ2XML_NO_ADDRESS_LIMIT")) GTEST_SKIP() << "address-space limits do not apply to this build";
+    const int fd = open(file("huge.dat").c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_EQ(ftruncate(fd, 0x30000000), 0);
+    close(fd);
+    RunOptions options;
+    options.address_space_limit = 256U << 20;
+    const RunResult result = run({"huge.dat"}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, failure("Not enough memory for data, wanted 30000000"));
+    EXPECT_FALSE(fs::exists(file("huge.xml")));
+}
+
+TEST_F(Program, EveryDocumentIsWellFormed) {
+    if (!xmllint_available()) GTEST_SKIP() << "xmllint not found (Debian package libxml2-utils)";
+    const std::string names[] = {"A&B<C>D", "\"quoted\"", "\t\r\n\x01\x1F\x7F", "\xE9t\xE9\x80\xFF", "<!--", "]]>&#;"};
+    int index = 0;
+    for (const std::string& name : names) {
+        const std::string input = "n" + std::to_string(index++) + ".dat";
+        write_file(file(input), object_file(0x17, name));
+        ASSERT_EQ(run({input}).status, 0) << name;
+    }
+    write_file(file("other.dat"), object_file(0x98, "<&>\"", 0));
+    EXPECT_EQ(run({"other.dat"}).status, 1);  // two envelope lines: not a document yet
+    for (int i = 0; i < index; ++i) {
+        const std::string command = "xmllint --noout '" + file("n" + std::to_string(i) + ".xml").string() + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    }
+}
+
+TEST_F(Program, KeyWaitWithoutTerminalReadsAtMostOneByte) {
+    write_file(file("keys"), Bytes{'a', 'b', 'c'});
+    RunOptions options;
+    options.stdin_fd = open(file("keys").c_str(), O_RDONLY);
+    RunResult result = run({}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(lseek(options.stdin_fd, 0, SEEK_CUR), 1);  // the offset is shared with the child
+    close(options.stdin_fd);
+
+    RunOptions closed;
+    closed.stdin_closed = true;
+    result = run({}, closed);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, failure("Give filename as parameter"));
+}
