@@ -35,26 +35,32 @@ ElementName element_name(const FieldDesc& row, std::int32_t index) {
 
 // The `length` bytes at `position`, or a fatal report when the data ends first.
 std::span<const std::uint8_t> field_bytes(std::span<const std::uint8_t> bytes, std::size_t position,
-                                          std::size_t length, const ElementName& name) {
+                                          std::size_t length, const FieldDesc& row, std::int32_t index) {
     if (position > bytes.size() || length > bytes.size() - position)
-        fatal("Can't dump %s: needs %zu bytes, has %zu", name.data(), position + length, bytes.size());
+        fatal("Can't dump %s: needs %zu bytes, has %zu", element_name(row, index).data(), position + length,
+              bytes.size());
     return bytes.subspan(position, length);
 }
 
-// Writes one element and returns its length.
+// Writes one element and returns its length. The name is made only for a
+// line that is written: most unknown elements are zero and write none.
 std::size_t dump_element(std::FILE* out, std::span<const std::uint8_t> bytes, std::size_t position,
-                         const FieldDesc& row, const ElementName& name, int depth) {
+                         const FieldDesc& row, std::int32_t index, int depth) {
     const std::size_t size = static_cast<std::size_t>(row.size);
     switch (kind_of(row)) {
-    case RowKind::bitmask:
-        std::fprintf(out, "%s<bitmask name=\"%s\" size=\"%d\">\n", indent(depth), name.data(), row.size);
-        dump_bits(out, field_bytes(bytes, position, size, name), row.bitnames, row.size, depth + 1);
+    case RowKind::bitmask: {
+        const auto field = field_bytes(bytes, position, size, row, index);
+        std::fprintf(out, "%s<bitmask name=\"%s\" size=\"%d\">\n", indent(depth), element_name(row, index).data(),
+                     row.size);
+        dump_bits(out, field, row.bitnames, row.size, depth + 1);
         std::fprintf(out, "%s</bitmask>\n", indent(depth));
         return size;
+    }
     case RowKind::structure: {
-        std::fprintf(out, "%s<structure name=\"%s\">\n", indent(depth), name.data());
-        field_bytes(bytes, position, 0, name);  // the element starts inside the data
-        const std::int32_t span = dump_fields(out, bytes.subspan(position), row.subtable, depth + 1);
+        field_bytes(bytes, position, 0, row, index);  // the element must start inside the data
+        const auto rest = bytes.subspan(position);
+        std::fprintf(out, "%s<structure name=\"%s\">\n", indent(depth), element_name(row, index).data());
+        const std::int32_t span = dump_fields(out, rest, row.subtable, depth + 1);
         std::fprintf(out, "%s</structure>\n", indent(depth));
         return static_cast<std::size_t>(span);
     }
@@ -62,13 +68,13 @@ std::size_t dump_element(std::FILE* out, std::span<const std::uint8_t> bytes, st
     case RowKind::unknown:
         break;
     }
-    const auto value = static_cast<std::int32_t>(read_le(field_bytes(bytes, position, size, name)));
+    const auto value = static_cast<std::int32_t>(read_le(field_bytes(bytes, position, size, row, index)));
     if (kind_of(row) == RowKind::variable)
-        std::fprintf(out, "%s<variable name=\"%s\" size=\"%X\">%d</variable>\n", indent(depth), name.data(),
-                     static_cast<unsigned>(row.size), static_cast<int>(value));
+        std::fprintf(out, "%s<variable name=\"%s\" size=\"%X\">%d</variable>\n", indent(depth),
+                     element_name(row, index).data(), static_cast<unsigned>(row.size), static_cast<int>(value));
     else if (value != 0)
-        std::fprintf(out, "%s<unknown name=\"%s\" size=\"%X\">%d</unknown>\n", indent(depth), name.data(),
-                     static_cast<unsigned>(row.size), static_cast<int>(value));
+        std::fprintf(out, "%s<unknown name=\"%s\" size=\"%X\">%d</unknown>\n", indent(depth),
+                     element_name(row, index).data(), static_cast<unsigned>(row.size), static_cast<int>(value));
     return size;
 }
 
@@ -81,7 +87,7 @@ std::int32_t dump_fields(std::FILE* out, std::span<const std::uint8_t> bytes,
     for (const FieldDesc* row = table; row->offset != -1; ++row) {
         std::size_t position = static_cast<std::size_t>(row->offset);
         for (std::int32_t j = 0; j < row->count; ++j)
-            position += dump_element(out, bytes, position, *row, element_name(*row, j), depth);
+            position += dump_element(out, bytes, position, *row, j, depth);
         if (position > span) span = position;
     }
     return static_cast<std::int32_t>(span);
