@@ -9,7 +9,8 @@
 // The command that starts the program: an optional runner, then the program.
 struct ProgramUnderTest {
     std::vector<std::string> command;
-    std::string line_end = "\n";  // what each "\n" of a document becomes
+    bool windows = false;         // the Windows program, run through a runner
+    std::string line_end = "\n";  // what each "\n" of a text stream becomes
 };
 ProgramUnderTest& program_under_test();
 

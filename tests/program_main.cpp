@@ -1,9 +1,12 @@
 // Runs the process-level tests on the program named by --program PATH,
 // started through --runner PATH when given (an emulator, say).
-// --crlf expects documents with CR LF line ends.
+// --setenv NAME=VALUE sets an environment variable for the program (the
+// runner's settings, say). --windows expects the Windows program: CR LF line ends in documents and
+// messages, and the Windows run-time's error texts.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -17,13 +20,15 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--program") && i + 1 < argc) path = argv[++i];
         else if (!std::strcmp(argv[i], "--runner") && i + 1 < argc) runner = argv[++i];
-        else if (!std::strcmp(argv[i], "--crlf")) program.line_end = "\r\n";
+        else if (!std::strcmp(argv[i], "--windows")) program.windows = true;
+        else if (!std::strcmp(argv[i], "--setenv") && i + 1 < argc) putenv(argv[++i]);
     }
     if (path.empty() && !GTEST_FLAG_GET(list_tests)) {
-        std::fprintf(stderr, "usage: %s --program PATH [--runner PATH] [--crlf]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s --program PATH [--runner PATH] [--setenv NAME=VALUE]... [--windows]\n", argv[0]);
         return 2;
     }
     if (!runner.empty()) program.command.push_back(std::filesystem::absolute(runner).string());
+    if (program.windows) program.line_end = "\r\n";
     if (!path.empty()) program.command.push_back(std::filesystem::absolute(path).string());
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,3 @@
+# 64-bit Windows: Debian's g++-mingw-w64-x86-64.
+set(MINGW_TRIPLET x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -1,0 +1,3 @@
+# 32-bit Windows: Debian's g++-mingw-w64-i686.
+set(MINGW_TRIPLET i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
