@@ -7,6 +7,7 @@ find_program(MINGW_OBJDUMP x86_64-w64-mingw32-objdump)
 find_program(WINE64 wine64 PATHS /usr/lib/wine)
 
 if(NOT (MINGW_X86_CXX AND MINGW_X64_CXX AND MINGW_OBJDUMP AND WINE64))
+  message(WARNING "Windows tests skipped: install g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64")
   add_test(NAME windows.not_built
     COMMAND sh -c "echo 'Windows tests skipped: install g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64'; exit 77")
   set_tests_properties(windows.not_built PROPERTIES SKIP_RETURN_CODE 77)
