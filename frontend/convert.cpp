@@ -43,9 +43,7 @@ int convert_object(int argc, char** argv) {
     if (argc < 2) fatal("Give filename as parameter");
     const char* input_path = argv[1];
     const std::span<const std::uint8_t> data = load_file(input_path);
-    const std::size_t needed = required_length(data);
-    if (data.size() < needed)
-        fatal("Can't convert %s: file has %zu bytes, needs %zu", input_path, data.size(), needed);
+    check_length(input_path, data);
 
     const char* output_path = output_path_for(input_path, path_separators);
     std::FILE* out = std::fopen(output_path, text_write_mode);

@@ -20,6 +20,11 @@ std::size_t required_length(std::span<const std::uint8_t> data) {
     return header_size + (table ? static_cast<std::size_t>(layout_span(table)) : 0);
 }
 
+void check_length(const char* path, std::span<const std::uint8_t> data) {
+    const std::size_t needed = required_length(data);
+    if (data.size() < needed) fatal("Can't convert %s: file has %zu bytes, needs %zu", path, data.size(), needed);
+}
+
 void write_document(std::FILE* out, std::span<const std::uint8_t> data) {
     write_envelope_start(out, data.first<header_size>());
     const FieldDesc* table = payload_table(data[0]);

@@ -10,6 +10,9 @@
 // converts, the layout span of its payload as well.
 std::size_t required_length(std::span<const std::uint8_t> data);
 
+// Refuses, naming `path`, a file too short for what is read from it.
+void check_length(const char* path, std::span<const std::uint8_t> data);
+
 // Writes the declaration, the object element and the payload's element
 // lines. `data` holds at least required_length(data) bytes. A class the
 // program cannot convert is reported after the opening line.

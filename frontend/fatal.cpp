@@ -6,7 +6,23 @@
 
 #include "platform/console.hpp"
 
+namespace {
+
+FatalHandler fatal_handler = nullptr;
+
+}  // namespace
+
+void set_fatal_handler(FatalHandler handler) { fatal_handler = handler; }
+
 void fatal(const char* format, ...) {
+    if (fatal_handler) {
+        char message[512];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(message, sizeof message, format, args);
+        va_end(args);
+        fatal_handler(message);
+    }
     std::fflush(stdout);
     std::fflush(stderr);
     va_list args;

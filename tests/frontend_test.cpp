@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -78,4 +79,28 @@ TEST(AllocDeathTest, FailureNamesLabelAndWholeLengthInHex) {
         EXPECT_EXIT((without_console(), check_alloc(nullptr, std::size_t{0x1234567890}, "xmlname")),
                     testing::ExitedWithCode(1), "^Not enough memory for xmlname, wanted 1234567890\n");
     }
+}
+
+TEST(FatalHandler, StopsAConversionWithoutEndingTheProcess) {
+    struct Stopped {
+        std::string message;
+    };
+    set_fatal_handler([](const char* message) { throw Stopped{message}; });
+    const auto stop_message = [](const std::function<void()>& conversion) {
+        try {
+            conversion();
+        } catch (const Stopped& stopped) {
+            return stopped.message;
+        }
+        return std::string("not stopped");
+    };
+    const std::vector<std::uint8_t> short_file(20, 0x17);
+    EXPECT_EQ(stop_message([&] { check_length("engine.dat", short_file); }),
+              "Can't convert engine.dat: file has 20 bytes, needs 366");
+    std::vector<std::uint8_t> other_class(16, 0);
+    other_class[0] = 0x18;
+    std::FILE* out = std::tmpfile();
+    EXPECT_EQ(stop_message([&] { write_document(out, other_class); }), "Can't translate class 18 yet");
+    std::fclose(out);
+    set_fatal_handler(nullptr);
 }

@@ -45,6 +45,10 @@ std::string read_all(std::FILE* file) {
         const rlimit limit{options.address_space_limit, options.address_space_limit};
         setrlimit(RLIMIT_AS, &limit);
     }
+    if (!options.fail_call.empty()) {
+        setenv("LD_PRELOAD", program_under_test().fail_calls.c_str(), 1);
+        setenv("OBJ2XML_FAIL", options.fail_call.c_str(), 1);
+    }
     if (chdir(directory.c_str()) != 0) _exit(126);
     std::vector<char*> argv;
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));

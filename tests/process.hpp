@@ -11,6 +11,7 @@ struct ProgramUnderTest {
     std::vector<std::string> command;
     bool windows = false;         // the Windows program, run through a runner
     std::string line_end = "\n";  // what each "\n" of a text stream becomes
+    std::string fail_calls;       // a library that makes a chosen call fail, when it can be preloaded
 };
 ProgramUnderTest& program_under_test();
 
@@ -18,6 +19,7 @@ struct RunOptions {
     int stdin_fd = -1;                    // -1: /dev/null
     bool stdin_closed = false;
     std::uint64_t address_space_limit = 0;  // 0: none
+    std::string fail_call;                  // the call the fail_calls library makes fail
 };
 
 struct RunResult {

@@ -250,3 +250,25 @@ TEST_F(Program, WildcardConvertsTheFirstMatchOnly) {
     EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.ends_with(".xml"); }),
               1);
 }
+
+TEST_F(Program, FailuresOfTheInputsCallsAreReported) {
+    if (program_under_test().fail_calls.empty()) GTEST_SKIP() << "no failure library for this program";
+    write_file(file("engine.dat"), object_file(0x17, "ENGINE"));
+    struct Case {
+        const char* call;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"fstat", "Can't stat engine.dat: Input/output error"},
+        {"short_read", "Can't read engine.dat: File ended before its reported size"},
+        {"fclose", "Can't close engine.dat: Input/output error"},
+    };
+    for (const Case& c : cases) {
+        RunOptions options;
+        options.fail_call = c.call;
+        const RunResult result = run({"engine.dat"}, options);
+        EXPECT_EQ(result.status, 1) << c.call;
+        EXPECT_EQ(result.err, failure(c.message));
+        EXPECT_FALSE(fs::exists(file("engine.xml"))) << c.call;
+    }
+}

@@ -1,0 +1,58 @@
+// Preloaded into the program to make one run-time call fail, so that the
+// program's reports of failures that real files rarely produce can be
+// tested: OBJ2XML_FAIL=fstat, fclose (the first stream closed, the input)
+// or short_read (the first fread delivers one byte less, without error).
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+namespace {
+
+bool failing(const char* call) {
+    const char* wanted = std::getenv("OBJ2XML_FAIL");
+    return wanted && std::strcmp(wanted, call) == 0;
+}
+
+template <typename Function>
+Function next(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+bool first_close = true;
+bool first_read = true;
+
+}  // namespace
+
+extern "C" {
+
+int fstat(int fd, struct stat* status) {
+    if (failing("fstat")) {
+        errno = EIO;
+        return -1;
+    }
+    return next<int (*)(int, struct stat*)>("fstat")(fd, status);
+}
+
+int fclose(std::FILE* stream) {
+    const int result = next<int (*)(std::FILE*)>("fclose")(stream);
+    if (failing("fclose") && first_close) {
+        first_close = false;
+        errno = EIO;
+        return EOF;
+    }
+    first_close = false;
+    return result;
+}
+
+std::size_t fread(void* buffer, std::size_t size, std::size_t count, std::FILE* stream) {
+    const bool shorten = failing("short_read") && first_read && size == 1 && count > 0;
+    first_read = false;
+    return next<std::size_t (*)(void*, std::size_t, std::size_t, std::FILE*)>("fread")(buffer, size,
+                                                                                     count - (shorten ? 1 : 0),
+                                                                                     stream);
+}
+
+}  // extern "C"
