@@ -1,9 +1,11 @@
-// Runs the process-level tests on the program named by --program PATH,
-// started through --runner PATH when given (an emulator, say).
-// --fail-calls LIBRARY names the library that makes chosen run-time calls
-// fail, for a program that can take it preloaded. --setenv NAME=VALUE sets an environment variable for the program (the
-// runner's settings, say). --windows expects the Windows program: CR LF line ends in documents and
-// messages, and the Windows run-time's error texts.
+// Runs the process-level tests on a build of the program.
+//   --program PATH          the program
+//   --runner PATH           starts the program (an emulator, say)
+//   --windows               expect the Windows program: CR LF line ends in
+//                           documents and messages, Windows' error texts
+//   --fail-calls LIBRARY    preloaded to make chosen run-time calls fail
+//   --setenv NAME=VALUE     for the program and its runner
+//   --no-address-limit      skip the tests that limit the address space
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -22,11 +24,12 @@ int main(int argc, char** argv) {
         if (!std::strcmp(argv[i], "--program") && i + 1 < argc) path = argv[++i];
         else if (!std::strcmp(argv[i], "--runner") && i + 1 < argc) runner = argv[++i];
         else if (!std::strcmp(argv[i], "--windows")) program.windows = true;
+        else if (!std::strcmp(argv[i], "--no-address-limit")) program.address_limit_applies = false;
         else if (!std::strcmp(argv[i], "--fail-calls") && i + 1 < argc) program.fail_calls = argv[++i];
         else if (!std::strcmp(argv[i], "--setenv") && i + 1 < argc) putenv(argv[++i]);
     }
     if (path.empty() && !GTEST_FLAG_GET(list_tests)) {
-        std::fprintf(stderr, "usage: %s --program PATH [--runner PATH] [--fail-calls LIBRARY] [--setenv NAME=VALUE]... [--windows]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s --program PATH [--runner PATH] [--fail-calls LIBRARY] [--setenv NAME=VALUE]... [--no-address-limit] [--windows]\n", argv[0]);
         return 2;
     }
     if (!runner.empty()) program.command.push_back(std::filesystem::absolute(runner).string());

@@ -1,15 +1,17 @@
 // The payload layout of class 0x17 objects: the 350 bytes after the header.
+// The tables have internal linkage, so that their addresses are constants
+// the static checks below can use in every build, sanitizers included.
 #pragma once
 
 #include "dump/field_desc.hpp"
 
 // Entry i names bit i; "" is a bit without a name.
-inline constexpr const char* sprite_flag_bits[] = {
+constexpr const char* sprite_flag_bits[] = {
     "hassprites",  // 0
     nullptr,
 };
 
-inline constexpr const char* class17_flag_bits[] = {
+constexpr const char* class17_flag_bits[] = {
     "",            // 0
     "",            // 1
     "",            // 2
@@ -30,7 +32,7 @@ inline constexpr const char* class17_flag_bits[] = {
 };
 
 // One of the four unnamed records at payload offset 0x24, 6 bytes apart.
-inline constexpr FieldDesc spriteind_fields[] = {
+constexpr FieldDesc spriteind_fields[] = {
 //    offset size count name          subtable  bitnames
     { 0x0,   1,   1,    "",           nullptr,  nullptr },
     { 0x1,   1,   1,    "",           nullptr,  nullptr },
@@ -43,7 +45,7 @@ inline constexpr FieldDesc spriteind_fields[] = {
 
 // One "sprites" record; bytes 0xF to 0x11 have no row, so they are never
 // written, yet the records lie 0x1E bytes apart.
-inline constexpr FieldDesc sprite_fields[] = {
+constexpr FieldDesc sprite_fields[] = {
 //    offset size count name          subtable  bitnames
     { 0x0,   1,   1,    "numdir",     nullptr,  nullptr          },
     { 0x1,   1,   1,    "",           nullptr,  nullptr          },
@@ -67,7 +69,7 @@ inline constexpr FieldDesc sprite_fields[] = {
 };
 
 // Offsets count from the first payload byte, file offset 16.
-inline constexpr FieldDesc class17_fields[] = {
+constexpr FieldDesc class17_fields[] = {
 //    offset size count name            subtable          bitnames
     { 0x0,   1,   2,    "",             nullptr,          nullptr           },
     { 0x2,   1,   1,    "class",        nullptr,          nullptr           },  // not the header's class byte
