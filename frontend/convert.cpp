@@ -29,12 +29,10 @@ std::span<const std::uint8_t> load_file(const char* path) {
 
 // A document that did not reach the disk whole is a failure, not a success.
 void close_output(std::FILE* out, const char* path) {
-    errno = 0;
     const bool flushed = std::fflush(out) == 0 && !std::ferror(out);
-    int error = errno;
-    const bool closed = std::fclose(out) == 0;
-    if (!closed && error == 0) error = errno;
-    if (!flushed || !closed) fatal("Can't write %s: %s", path, std::strerror(error ? error : EIO));
+    const int flush_error = errno;
+    if (std::fclose(out) != 0 || !flushed)
+        fatal("Can't write %s: %s", path, std::strerror(flushed ? errno : flush_error));
 }
 
 }  // namespace

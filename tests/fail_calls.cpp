@@ -1,7 +1,8 @@
 // Preloaded into the program to make one run-time call fail, so that the
 // program's reports of failures that real files rarely produce can be
-// tested: OBJ2XML_FAIL=fstat, fclose (the first stream closed, the input)
-// or short_read (the first fread delivers one byte less, without error).
+// tested: OBJ2XML_FAIL=fstat, fclose_input or fclose_output (the first or
+// second stream closed), or short_read (the first fread delivers one byte
+// less, without error).
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +22,7 @@ Function next(const char* name) {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
-bool first_close = true;
+int closes = 0;
 bool first_read = true;
 
 }  // namespace
@@ -38,12 +39,11 @@ int fstat(int fd, struct stat* status) {
 
 int fclose(std::FILE* stream) {
     const int result = next<int (*)(std::FILE*)>("fclose")(stream);
-    if (failing("fclose") && first_close) {
-        first_close = false;
+    ++closes;
+    if ((failing("fclose_input") && closes == 1) || (failing("fclose_output") && closes == 2)) {
         errno = EIO;
         return EOF;
     }
-    first_close = false;
     return result;
 }
 

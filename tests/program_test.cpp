@@ -262,7 +262,8 @@ TEST_F(Program, FailuresOfTheInputsCallsAreReported) {
     const Case cases[] = {
         {"fstat", "Can't stat engine.dat: Input/output error"},
         {"short_read", "Can't read engine.dat: File ended before its reported size"},
-        {"fclose", "Can't close engine.dat: Input/output error"},
+        {"fclose_input", "Can't close engine.dat: Input/output error"},
+        {"fclose_output", "Can't write engine.xml: Input/output error"},
     };
     for (const Case& c : cases) {
         RunOptions options;
@@ -270,6 +271,8 @@ TEST_F(Program, FailuresOfTheInputsCallsAreReported) {
         const RunResult result = run({"engine.dat"}, options);
         EXPECT_EQ(result.status, 1) << c.call;
         EXPECT_EQ(result.err, failure(c.message));
-        EXPECT_FALSE(fs::exists(file("engine.xml"))) << c.call;
+        if (c.call != std::string("fclose_output")) {
+            EXPECT_FALSE(fs::exists(file("engine.xml"))) << c.call;
+        }
     }
 }

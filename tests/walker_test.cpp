@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -153,6 +154,21 @@ TEST(DumpBitsDeathTest, BitmaskWiderThanFourBytesIsFatal) {
                 "^Can't dump flags with 5 bytes\nPress any key to abort.\n$");
 }
 
+TEST(DumpFields, DepthOutsideTheIndentRunIsClamped) {
+    constexpr FieldDesc table[] = {{0x0, 1, 1, "v", nullptr, nullptr}, end_of_table};
+    EXPECT_EQ(dumped({1}, table, 0), "<variable name=\"v\" size=\"1\">1</variable>\n");
+    EXPECT_EQ(dumped({1}, table, 12), std::string(10, '\t') + "<variable name=\"v\" size=\"1\">1</variable>\n");
+}
+
+TEST(DumpBits, NoMoreThan32NamesAreRead) {
+    const char* names[34];
+    for (auto& name : names) name = "x";
+    names[33] = nullptr;
+    const Bytes bytes{0, 0, 0, 0};
+    const std::string text = captured([&](std::FILE* out) { dump_bits(out, bytes, names, 4, 0); });
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 32);
+}
+
 TEST(DumpFieldsDeathTest, NeverReadsPastTheData) {
     static constexpr FieldDesc record[] = {
         {0x0, 2, 1, "pair", nullptr, nullptr},
@@ -165,6 +181,9 @@ TEST(DumpFieldsDeathTest, NeverReadsPastTheData) {
     const Bytes bytes(3, 0);
     EXPECT_EXIT((without_console(), dumped(bytes, table)), testing::ExitedWithCode(1),
                 "^Can't dump pair: needs 2 bytes, has 1\n");
+    constexpr FieldDesc late[] = {{0x4, 0, 1, "", record, nullptr}, end_of_table};
+    EXPECT_EXIT((without_console(), dumped(bytes, late)), testing::ExitedWithCode(1),
+                "^Can't dump field_4: needs 4 bytes, has 3\n");
 }
 
 TEST(TableIsValid, RejectsRowsTheWalkerCannotWrite) {
