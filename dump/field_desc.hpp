@@ -5,12 +5,12 @@
 #include <cstdint>
 
 struct FieldDesc {
-    std::int32_t offset;           // from the start of the enclosing structure; -1 ends the table
-    std::int32_t size;             // element length of value and bitmask rows, 1 to 4
-    std::int32_t count;            // consecutive elements, at least 1
-    const char* name;              // "" for a field without a name
-    const FieldDesc* subtable;     // element layout of a structure row
-    const char* const* bitnames;   // bit-name list of a bitmask row, closed by nullptr
+    std::int32_t offset;          // from the start of the enclosing structure; -1 ends the table
+    std::int32_t size;            // element length of value and bitmask rows, 1 to 4
+    std::int32_t count;           // consecutive elements, at least 1
+    const char* name;             // "" for a field without a name
+    const FieldDesc* subtable;    // element layout of a structure row
+    const char* const* bitnames;  // bit-name list of a bitmask row, closed by nullptr
 };
 
 inline constexpr FieldDesc end_of_table{-1, 0, 0, nullptr, nullptr, nullptr};
@@ -32,8 +32,7 @@ constexpr RowKind kind_of(const FieldDesc& row) {
 constexpr std::int32_t layout_span(const FieldDesc* table) {
     std::int32_t span = 0;
     for (const FieldDesc* row = table; row->offset != -1; ++row) {
-        const std::int32_t length =
-            kind_of(*row) == RowKind::structure ? layout_span(row->subtable) : row->size;
+        const std::int32_t length = kind_of(*row) == RowKind::structure ? layout_span(row->subtable) : row->size;
         const std::int32_t end = row->offset + row->count * length;
         if (end > span) span = end;
     }
@@ -58,29 +57,38 @@ constexpr int bit_name_count(const char* const* bitnames) {
     return names;
 }
 
+constexpr bool bit_names_are_valid(const char* const* bitnames) {
+    if (bit_name_count(bitnames) > max_bit_names) return false;
+    for (const char* const* bit = bitnames; *bit; ++bit)
+        if (name_length(*bit) > max_name_length) return false;
+    return true;
+}
+
+constexpr bool table_is_valid(const FieldDesc* table, int depth);
+
+constexpr bool row_is_valid(const FieldDesc& row, int depth) {
+    if (row.offset < 0 || row.count < 1) return false;
+    if (row.name == nullptr || name_length(row.name) > max_name_length) return false;
+    const bool value_size = row.size >= 1 && row.size <= 4;
+    switch (kind_of(row)) {
+    case RowKind::structure:
+        return table_is_valid(row.subtable, depth + 1);
+    case RowKind::bitmask:
+        return value_size && depth + 1 <= max_depth && bit_names_are_valid(row.bitnames);
+    case RowKind::variable:
+    case RowKind::unknown:
+        return value_size;
+    }
+    return false;
+}
+
 // True when every row of the table, and of the tables below it, is one the
 // walker can interpret with its first line at `depth`: values and bitmasks
 // 1 to 4 bytes long, at least one element, bit lists of at most 32 names,
 // names of at most 40 characters, and no line deeper than the indent run.
 constexpr bool table_is_valid(const FieldDesc* table, int depth) {
     if (depth < 1 || depth > max_depth) return false;
-    for (const FieldDesc* row = table; row->offset != -1; ++row) {
-        if (row->offset < 0 || row->count < 1) return false;
-        if (row->name == nullptr || name_length(row->name) > max_name_length) return false;
-        switch (kind_of(*row)) {
-        case RowKind::structure:
-            if (!table_is_valid(row->subtable, depth + 1)) return false;
-            break;
-        case RowKind::bitmask:
-            if (depth + 1 > max_depth || bit_name_count(row->bitnames) > max_bit_names) return false;
-            for (const char* const* bit = row->bitnames; *bit; ++bit)
-                if (name_length(*bit) > max_name_length) return false;
-            [[fallthrough]];
-        case RowKind::variable:
-        case RowKind::unknown:
-            if (row->size < 1 || row->size > 4) return false;
-            break;
-        }
-    }
+    for (const FieldDesc* row = table; row->offset != -1; ++row)
+        if (!row_is_valid(*row, depth)) return false;
     return true;
 }

@@ -23,8 +23,10 @@ const char* indent(int depth) {
 ElementName element_name(const FieldDesc& row, std::int32_t index) {
     std::array<char, max_name_length + 1> base{};
     ElementName name{};
-    if (row.name[0]) std::snprintf(base.data(), base.size(), "%s", row.name);
-    else std::snprintf(base.data(), base.size(), "field_%X", static_cast<unsigned>(row.offset));
+    if (row.name[0])
+        std::snprintf(base.data(), base.size(), "%s", row.name);
+    else
+        std::snprintf(base.data(), base.size(), "field_%X", static_cast<unsigned>(row.offset));
     if (row.count == 1) {
         std::snprintf(name.data(), name.size(), "%s", base.data());
         return name;
@@ -34,8 +36,8 @@ ElementName element_name(const FieldDesc& row, std::int32_t index) {
 }
 
 // The `length` bytes at `position`, or a fatal report when the data ends first.
-std::span<const std::uint8_t> field_bytes(std::span<const std::uint8_t> bytes, std::size_t position,
-                                          std::size_t length, const FieldDesc& row, std::int32_t index) {
+std::span<const std::uint8_t> field_bytes(std::span<const std::uint8_t> bytes, std::size_t position, std::size_t length,
+                                          const FieldDesc& row, std::int32_t index) {
     if (position > bytes.size() || length > bytes.size() - position)
         fatal("Can't dump %s: needs %zu bytes, has %zu", element_name(row, index).data(), position + length,
               bytes.size());
@@ -46,7 +48,7 @@ std::span<const std::uint8_t> field_bytes(std::span<const std::uint8_t> bytes, s
 // line that is written: most unknown elements are zero and write none.
 std::size_t dump_element(std::FILE* out, std::span<const std::uint8_t> bytes, std::size_t position,
                          const FieldDesc& row, std::int32_t index, int depth) {
-    const std::size_t size = static_cast<std::size_t>(row.size);
+    const auto size = static_cast<std::size_t>(row.size);
     switch (kind_of(row)) {
     case RowKind::bitmask: {
         const auto field = field_bytes(bytes, position, size, row, index);
@@ -80,21 +82,18 @@ std::size_t dump_element(std::FILE* out, std::span<const std::uint8_t> bytes, st
 
 }  // namespace
 
-std::int32_t dump_fields(std::FILE* out, std::span<const std::uint8_t> bytes,
-                         const FieldDesc* table, int depth) {
+std::int32_t dump_fields(std::FILE* out, std::span<const std::uint8_t> bytes, const FieldDesc* table, int depth) {
     std::fflush(out);
     std::size_t span = 0;
     for (const FieldDesc* row = table; row->offset != -1; ++row) {
-        std::size_t position = static_cast<std::size_t>(row->offset);
-        for (std::int32_t j = 0; j < row->count; ++j)
-            position += dump_element(out, bytes, position, *row, j, depth);
+        auto position = static_cast<std::size_t>(row->offset);
+        for (std::int32_t j = 0; j < row->count; ++j) position += dump_element(out, bytes, position, *row, j, depth);
         if (position > span) span = position;
     }
     return static_cast<std::int32_t>(span);
 }
 
-int dump_bits(std::FILE* out, std::span<const std::uint8_t> bytes,
-              const char* const* bitnames, int size, int depth) {
+int dump_bits(std::FILE* out, std::span<const std::uint8_t> bytes, const char* const* bitnames, int size, int depth) {
     if (size > 4) fatal("Can't dump flags with %d bytes", size);
     // The walker hands over exactly `size` bytes; a shorter view is never read past.
     const std::uint32_t value = read_le(bytes.first(std::min(bytes.size(), static_cast<std::size_t>(size))));
@@ -102,8 +101,10 @@ int dump_bits(std::FILE* out, std::span<const std::uint8_t> bytes,
         const unsigned bit = value >> i & 1U;
         if (!bitnames[i][0] && !bit) continue;
         ElementName label{};
-        if (bitnames[i][0]) std::snprintf(label.data(), label.size(), "%s", bitnames[i]);
-        else std::snprintf(label.data(), label.size(), "bit%d", i);
+        if (bitnames[i][0])
+            std::snprintf(label.data(), label.size(), "%s", bitnames[i]);
+        else
+            std::snprintf(label.data(), label.size(), "bit%d", i);
         std::fprintf(out, "%s<bit name=\"%s\">%d</bit>\n", indent(depth), label.data(), static_cast<int>(bit));
     }
     return size;

@@ -4,18 +4,32 @@
 
 #include "dump/walker.hpp"
 
+namespace {
+
+// What stands for the byte in an attribute value, or nullptr for the byte itself.
+const char* replacement_for(std::uint8_t byte) {
+    switch (byte) {
+    case '&':
+        return "&amp;";
+    case '<':
+        return "&lt;";
+    case '>':
+        return "&gt;";
+    case '"':
+        return "&quot;";
+    default:
+        return byte < 0x20 ? "?" : nullptr;
+    }
+}
+
+}  // namespace
+
 EscapedName escaped_name(std::span<const std::uint8_t, 8> name) {
     EscapedName text{};
     char* end = text.data();
     for (const std::uint8_t byte : name) {
         if (byte == 0) break;
-        const char* replacement = byte == '&' ? "&amp;"
-                                : byte == '<' ? "&lt;"
-                                : byte == '>' ? "&gt;"
-                                : byte == '"' ? "&quot;"
-                                : byte < 0x20 ? "?"
-                                              : nullptr;
-        if (replacement) {
+        if (const char* replacement = replacement_for(byte)) {
             const std::size_t length = std::strlen(replacement);
             std::memcpy(end, replacement, length);
             end += length;

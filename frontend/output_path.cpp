@@ -14,7 +14,8 @@ char* output_path_for(const char* input_path, const char* separators) {
     char* last_component = path;
     for (char* c = path; *c; ++c)
         if (std::strchr(separators, *c)) last_component = c + 1;
-    if (char* dot = std::strrchr(last_component, '.')) *dot = '\0';
-    std::strcat(path, extension);
+    char* end = std::strrchr(last_component, '.');
+    if (!end) end = path + length;
+    std::memcpy(end, extension, sizeof extension);  // the block has room for it after the whole input path
     return path;
 }

@@ -8,9 +8,9 @@ void wait_for_key() { (void)_getch(); }
 
 #else
 
-#include <cerrno>
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace {
 

@@ -1,17 +1,17 @@
 #include "platform/file.hpp"
 
+#include <sys/stat.h>
 #include <cerrno>
 #include <cstdint>
 #include <limits>
-#include <sys/stat.h>
 
 namespace {
 
 bool store_size(std::uintmax_t bytes, std::size_t& size) {
     // Only where size_t is narrower than file sizes (32-bit Windows): no 64-bit test reaches it.
     if (bytes > std::numeric_limits<std::size_t>::max()) {  // GCOVR_EXCL_LINE
-        errno = EOVERFLOW;                                    // GCOVR_EXCL_LINE
-        return false;                                         // GCOVR_EXCL_LINE
+        errno = EOVERFLOW;                                  // GCOVR_EXCL_LINE
+        return false;                                       // GCOVR_EXCL_LINE
     }
     size = static_cast<std::size_t>(bytes);
     return true;

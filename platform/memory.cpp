@@ -2,16 +2,16 @@
 
 #if defined(__linux__)
 
-#include <cstdint>
 #include <sys/mman.h>
+#include <cstdint>
 
 void advise_filled_whole(void* block, std::size_t size) {
-    constexpr std::uintptr_t huge_page = std::uintptr_t{1} << 21;
-    const auto start = reinterpret_cast<std::uintptr_t>(block);
-    const std::uintptr_t first = (start + huge_page - 1) & ~(huge_page - 1);
-    const std::uintptr_t last = (start + size) & ~(huge_page - 1);
+    constexpr std::size_t huge_page = std::size_t{1} << 21;
+    const std::size_t misalignment = reinterpret_cast<std::uintptr_t>(block) % huge_page;
+    const std::size_t lead = misalignment ? huge_page - misalignment : 0;
     // Only the whole huge pages inside the block; a hint, so its failure changes nothing.
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    if (size >= lead + huge_page)
+        madvise(static_cast<char*>(block) + lead, (size - lead) / huge_page * huge_page, MADV_HUGEPAGE);
 }
 
 #else

@@ -5,6 +5,7 @@
 
 #include "dump/field_desc.hpp"
 
+// clang-format off
 // Entry i names bit i; "" is a bit without a name.
 constexpr const char* sprite_flag_bits[] = {
     "hassprites",  // 0
@@ -109,6 +110,8 @@ constexpr FieldDesc class17_fields[] = {
     { 0x15B, 1,   3,    "",             nullptr,          nullptr           },
     end_of_table,
 };
+
+// clang-format on
 
 // The rows, spans and bit lists as the layout states them; a mistyped row fails the build.
 static_assert(row_count(spriteind_fields) == 6 && layout_span(spriteind_fields) == 6);
