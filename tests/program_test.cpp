@@ -87,6 +87,10 @@ TEST_F(Program, BytesPastThePayloadAreIgnored) {
     EXPECT_EQ(run({"exact.dat"}).status, 0);
     EXPECT_EQ(run({"longer.dat"}).status, 0);
     EXPECT_EQ(read_file(file("exact.xml")), read_file(file("longer.xml")));
+    fs::copy_file(file("exact.dat"), file("large.dat"));
+    fs::resize_file(file("large.dat"), 8U << 20);  // read whole into a block of large pages
+    EXPECT_EQ(run({"large.dat"}).status, 0);
+    EXPECT_EQ(read_file(file("exact.xml")), read_file(file("large.xml")));
 }
 
 TEST_F(Program, NoOperand) {

@@ -157,6 +157,7 @@ TEST(DumpBitsDeathTest, BitmaskWiderThanFourBytesIsFatal) {
 TEST(DumpFields, DepthOutsideTheIndentRunIsClamped) {
     constexpr FieldDesc table[] = {{0x0, 1, 1, "v", nullptr, nullptr}, end_of_table};
     EXPECT_EQ(dumped({1}, table, 0), "<variable name=\"v\" size=\"1\">1</variable>\n");
+    EXPECT_EQ(dumped({1}, table, -3), "<variable name=\"v\" size=\"1\">1</variable>\n");
     EXPECT_EQ(dumped({1}, table, 12), std::string(10, '\t') + "<variable name=\"v\" size=\"1\">1</variable>\n");
 }
 
