@@ -1,3 +1,4 @@
 # 64-bit Windows: Debian's g++-mingw-w64-x86-64.
 set(MINGW_TRIPLET x86_64-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

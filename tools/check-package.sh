@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds the .deb, installs it, converts the sample with the installed
+# program and compares the document with the build tree's, then removes the
+# package again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake --workflow --preset package
+deb=$(ls build/release/packages/obj2xml_*.deb)
+work=$(mktemp -d)
+trap 'dpkg -r obj2xml >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+dpkg -i "$deb"
+mkdir "$work/installed" "$work/built"
+cp samples/engine.dat "$work/installed/"
+cp samples/engine.dat "$work/built/"
+/usr/bin/obj2xml "$work/installed/engine.dat" </dev/null
+build/release/obj2xml "$work/built/engine.dat" </dev/null
+cmp "$work/installed/engine.xml" "$work/built/engine.xml"
+xmllint --noout --schema /usr/share/obj2xml/obj2xml.xsd "$work/installed/engine.xml"
+test -f /usr/share/man/man1/obj2xml.1
+dpkg -r obj2xml
+test ! -e /usr/bin/obj2xml
+echo "The installed program converts the sample as the built one does."
