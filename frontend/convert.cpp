@@ -31,8 +31,10 @@ std::span<const std::uint8_t> load_file(const char* path) {
 
 // A document that did not reach the disk whole is a failure, not a success.
 void close_output(std::FILE* out, const char* path) {
+    errno = 0;
     const bool flushed = std::fflush(out) == 0 && !std::ferror(out);
-    const int flush_error = errno;
+    // A write that failed earlier may have left no errno behind by now.
+    const int flush_error = errno ? errno : EIO;
     if (std::fclose(out) != 0 || !flushed)
         fatal("Can't write %s: %s", path, std::strerror(flushed ? errno : flush_error));
 }
