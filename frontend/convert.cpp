@@ -9,17 +9,19 @@
 #include "frontend/document.hpp"
 #include "frontend/fatal.hpp"
 #include "frontend/output_path.hpp"
+#include "platform/console.hpp"
 #include "platform/file.hpp"
 #include "platform/memory.hpp"
+#include "platform/replace.hpp"
 
 namespace {
 
-// Reads the whole file into a block of its own and closes it.
-std::span<const std::uint8_t> load_file(const char* path) {
+// Reads the whole file into a block of its own, notes which file it was and closes it.
+std::span<const std::uint8_t> load_file(const char* path, FileIdentity& identity) {
     std::FILE* in = std::fopen(path, "rb");
     if (!in) fatal("Can't read %s: %s", path, std::strerror(errno));
     std::size_t size = 0;
-    if (!file_size(in, size)) fatal("Can't stat %s: %s", path, std::strerror(errno));
+    if (!file_size(in, size) || !identity_of(in, identity)) fatal("Can't stat %s: %s", path, std::strerror(errno));
     auto* data = static_cast<std::uint8_t*>(alloc_or_fail(size, "data"));
     advise_filled_whole(data, size);
     if (std::fread(data, 1, size, in) != size)
@@ -29,28 +31,64 @@ std::span<const std::uint8_t> load_file(const char* path) {
     return {data, size};
 }
 
-// A document that did not reach the disk whole is a failure, not a success.
-void close_output(std::FILE* out, const char* path) {
+[[noreturn]] void refuse_class(std::uint8_t class_byte) {
+    fatal("Can't translate class %02X yet", static_cast<unsigned>(class_byte));
+}
+
+// The document is written to a temporary file beside its path.
+struct Output {
+    const char* path;
+    char* temporary_path;
+    std::FILE* stream;
+};
+
+Output open_output(const char* path) {
+    Output output{path, static_cast<char*>(alloc_or_fail(temporary_path_size(path), "xmlname")), nullptr};
+    output.stream = open_temporary_beside(path, output.temporary_path);
+    if (!output.stream) fatal("Can't write %s: %s", path, std::strerror(errno));
+    return output;
+}
+
+// Only a document that reached the disk whole takes its path; anything
+// else is a failure, and what stood at the path stays. A document that
+// replaces its own input reaches stable storage first: the input has no
+// other copy.
+void commit_output(const Output& output, bool replaces_input) {
     errno = 0;
-    const bool flushed = std::fflush(out) == 0 && !std::ferror(out);
-    // A write that failed earlier may have left no errno behind by now.
-    const int flush_error = errno ? errno : EIO;
-    if (std::fclose(out) != 0 || !flushed)
-        fatal("Can't write %s: %s", path, std::strerror(flushed ? errno : flush_error));
+    bool whole = std::fflush(output.stream) == 0 && !std::ferror(output.stream) &&
+                 (!replaces_input || sync_to_disk(output.stream));
+    int error = errno ? errno : EIO;  // a write that failed earlier may have left no errno behind
+    if (std::fclose(output.stream) != 0 && whole) {
+        whole = false;
+        error = errno;
+    }
+    if (whole && !replace_file(output.temporary_path, output.path)) {
+        whole = false;
+        error = errno;
+    }
+    if (!whole) {
+        std::remove(output.temporary_path);
+        fatal("Can't write %s: %s", output.path, std::strerror(error));
+    }
 }
 
 }  // namespace
 
 int convert_object(int argc, char** argv) {
+    open_missing_standard_descriptors();
     if (argc < 2) fatal("Give filename as parameter");
     const char* input_path = argv[1];
-    const std::span<const std::uint8_t> data = load_file(input_path);
+    FileIdentity input{};
+    const std::span<const std::uint8_t> data = load_file(input_path, input);
     check_length(input_path, data);
 
     const char* output_path = output_path_for(input_path, path_separators);
-    std::FILE* out = std::fopen(output_path, text_write_mode);
-    if (!out) fatal("Can't write %s: %s", output_path, std::strerror(errno));
-    write_document(out, data);
-    close_output(out, output_path);
+    const bool in_place = names_file(output_path, input);
+    if (in_place && !converts_class(data[0])) refuse_class(data[0]);  // the object stays where it is
+
+    const Output output = open_output(output_path);
+    const bool converted = write_document(output.stream, data);
+    commit_output(output, in_place);
+    if (!converted) refuse_class(data[0]);  // its envelope lines stay, for callers that read the class there
     return 0;
 }

@@ -25,10 +25,13 @@ void check_length(const char* path, std::span<const std::uint8_t> data) {
     if (data.size() < needed) fatal("Can't convert %s: file has %zu bytes, needs %zu", path, data.size(), needed);
 }
 
-void write_document(std::FILE* out, std::span<const std::uint8_t> data) {
+bool converts_class(std::uint8_t class_byte) { return payload_table(class_byte) != nullptr; }
+
+bool write_document(std::FILE* out, std::span<const std::uint8_t> data) {
     write_envelope_start(out, data.first<header_size>());
     const FieldDesc* table = payload_table(data[0]);
-    if (!table) fatal("Can't translate class %02X yet", static_cast<unsigned>(data[0]));
+    if (!table) return false;
     dump_fields(out, data.subspan(header_size), table, 1);
     write_envelope_end(out);
+    return true;
 }

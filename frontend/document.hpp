@@ -13,7 +13,10 @@ std::size_t required_length(std::span<const std::uint8_t> data);
 // Refuses, naming `path`, a file too short for what is read from it.
 void check_length(const char* path, std::span<const std::uint8_t> data);
 
+// True for the class bytes of the classes the program converts.
+bool converts_class(std::uint8_t class_byte);
+
 // Writes the declaration, the object element and the payload's element
-// lines. `data` holds at least required_length(data) bytes. A class the
-// program cannot convert is reported after the opening line.
-void write_document(std::FILE* out, std::span<const std::uint8_t> data);
+// lines. `data` holds at least required_length(data) bytes. For a class the
+// program cannot convert it stops after the opening line and returns false.
+bool write_document(std::FILE* out, std::span<const std::uint8_t> data);

@@ -3,16 +3,58 @@
 #if defined(_WIN32)
 
 #include <conio.h>
+#include <windows.h>
 
-void wait_for_key() { (void)_getch(); }
+void wait_for_key() {
+    // _getch reads the console even when standard input is redirected, and
+    // _isatty is true for NUL: only a console input handle has a mode.
+    DWORD mode = 0;
+    if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) (void)_getch();
+}
+
+void open_missing_standard_descriptors() {}
 
 #else
 
+#include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 #include <cerrno>
+#include <csignal>
+#include <iterator>
 
 namespace {
+
+termios saved_settings{};
+
+// The signals that end a process whose terminal sends no signals itself
+// while it waits (kill, a closed terminal).
+constexpr int ending_signals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+struct sigaction previous_actions[std::size(ending_signals)];
+
+// Gives the terminal its settings back, then lets the signal end the
+// process as it would have: the handler was reset, and the signal, blocked
+// while the handler runs, is delivered as it returns.
+extern "C" void restore_terminal_and_end(int signal) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved_settings);
+    raise(signal);
+}
+
+void catch_ending_signals() {
+    struct sigaction restore {};
+    restore.sa_handler = restore_terminal_and_end;
+    restore.sa_flags = SA_RESETHAND;
+    sigemptyset(&restore.sa_mask);
+    for (std::size_t i = 0; i < std::size(ending_signals); ++i) {
+        sigaction(ending_signals[i], nullptr, &previous_actions[i]);
+        if (previous_actions[i].sa_handler != SIG_IGN) sigaction(ending_signals[i], &restore, nullptr);  // NOLINT
+    }
+}
+
+void release_ending_signals() {
+    for (std::size_t i = 0; i < std::size(ending_signals); ++i)
+        sigaction(ending_signals[i], &previous_actions[i], nullptr);
+}
 
 void read_one_byte() {
     char key = 0;
@@ -22,19 +64,23 @@ void read_one_byte() {
 
 }  // namespace
 
+void open_missing_standard_descriptors() {
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDWR);  // the lowest free descriptor: fd
+}
+
 void wait_for_key() {
-    termios saved{};
-    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved) != 0) {
-        read_one_byte();  // pipe, file, /dev/null or closed: one byte or end of input
-        return;
-    }
-    termios raw = saved;
+    // A file, a pipe or /dev/null is read by no one but its owner: no wait.
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_settings) != 0) return;
+    termios raw = saved_settings;
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);  // one byte, no echo, Ctrl-C is a key
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
+    catch_ending_signals();
     tcsetattr(STDIN_FILENO, TCSANOW, &raw);
     read_one_byte();
-    tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved_settings);
+    release_ending_signals();
 }
 
 #endif

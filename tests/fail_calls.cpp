@@ -1,13 +1,16 @@
 // Preloaded into the program to make one run-time call fail, so that the
 // program's reports of failures that real files rarely produce can be
 // tested: OBJ2XML_FAIL=fstat, fclose_input or fclose_output (the first or
-// second stream closed), or short_read (the first fread delivers one byte
-// less, without error).
+// second stream closed), short_read (the first fread delivers one byte
+// less, without error), create_temporary (a new file cannot be created, as
+// in a folder that is not writable) or fsync.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstdarg>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -45,6 +48,29 @@ int fclose(std::FILE* stream) {
         return EOF;
     }
     return result;
+}
+
+int open(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (flags & O_CREAT) {
+        va_list args;
+        va_start(args, flags);
+        mode = va_arg(args, mode_t);
+        va_end(args);
+    }
+    if (failing("create_temporary") && (flags & O_EXCL)) {
+        errno = EACCES;
+        return -1;
+    }
+    return next<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+}
+
+int fsync(int fd) {
+    if (failing("fsync")) {
+        errno = EIO;
+        return -1;
+    }
+    return next<int (*)(int)>("fsync")(fd);
 }
 
 std::size_t fread(void* buffer, std::size_t size, std::size_t count, std::FILE* stream) {

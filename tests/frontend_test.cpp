@@ -97,10 +97,15 @@ TEST(FatalHandler, StopsAConversionWithoutEndingTheProcess) {
     const std::vector<std::uint8_t> short_file(20, 0x17);
     EXPECT_EQ(stop_message([&] { check_length("engine.dat", short_file); }),
               "Can't convert engine.dat: file has 20 bytes, needs 366");
+    set_fatal_handler(nullptr);
+}
+
+TEST(WriteDocument, OtherClassStopsAfterTheOpeningLine) {
     std::vector<std::uint8_t> other_class(16, 0);
     other_class[0] = 0x18;
-    std::FILE* out = std::tmpfile();
-    EXPECT_EQ(stop_message([&] { write_document(out, other_class); }), "Can't translate class 18 yet");
-    std::fclose(out);
-    set_fatal_handler(nullptr);
+    bool converted = true;
+    EXPECT_EQ(captured([&](std::FILE* out) { converted = write_document(out, other_class); }),
+              "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+              "<object class=\"18\" subclass=\"000000\" name=\"\">\n");
+    EXPECT_FALSE(converted);
 }

@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
+#include <csignal>
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 #include "tests/process.hpp"
 
@@ -47,31 +52,62 @@ struct KeyWaitOutcome {
     termios afterwards{};
     bool waited = false;
     int status = -1;
+    int signal = 0;  // the signal that ended the program, if one did
 };
 
-// Runs the program without an operand on a terminal and presses `key` at the prompt.
-KeyWaitOutcome press_key_at_prompt(char key) {
-    KeyWaitOutcome outcome;
+// Runs the whole command without an operand on a terminal, with standard
+// input from the terminal or from /dev/null, and returns its pid.
+pid_t start_on_terminal(int& master, bool input_from_null) {
     termios initial = fresh_terminal_settings();
-    int master = -1;
     const pid_t child = forkpty(&master, nullptr, &initial, nullptr);
     if (child == 0) {
-        char* argv[] = {const_cast<char*>(program_under_test().command.back().c_str()), nullptr};
-        execv(argv[0], argv);
+        if (input_from_null) dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
+        const rlimit no_core{0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);  // SIGQUIT would dump one
+        std::vector<char*> argv;
+        for (const std::string& word : program_under_test().command) argv.push_back(const_cast<char*>(word.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
         _exit(127);
     }
+    return child;
+}
+
+// Runs the program without an operand on a terminal and, at the prompt,
+// presses `key` or, when `signal` is not 0, sends it that signal instead.
+KeyWaitOutcome end_wait_at_prompt(char key, int signal = 0) {
+    KeyWaitOutcome outcome;
+    int master = -1;
+    const pid_t child = start_on_terminal(master, false);
     outcome.before_key = read_until(master, "Press any key to abort.");
     usleep(200000);
     int status = 0;
     outcome.waited = waitpid(child, &status, WNOHANG) == 0;
     tcgetattr(master, &outcome.while_waiting);
-    (void)write(master, &key, 1);
+    if (signal) kill(child, signal);
+    else (void)write(master, &key, 1);
     outcome.after_key = read_until(master, "\n");
     waitpid(child, &status, 0);
     tcgetattr(master, &outcome.afterwards);
     close(master);
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return outcome;
+}
+
+// The letters and digits a terminal shows, without its control sequences
+// (Wine's console draws each character with a few of them).
+std::string visible_letters(const std::string& text) {
+    std::string letters;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\x1b' && i + 1 < text.size() && text[i + 1] == '[') {
+            for (i += 2; i < text.size() && (text[i] < 0x40 || text[i] > 0x7E); ++i) {
+            }
+        } else if (std::isalnum(static_cast<unsigned char>(text[i]))) {
+            letters += text[i];
+        }
+    }
+    return letters;
 }
 
 bool terminal_settings_equal(const termios& a, const termios& b) {
@@ -88,7 +124,7 @@ protected:
 }  // namespace
 
 TEST_F(KeyWait, OneKeyEndsTheWaitWithoutEchoAndRestoresTheTerminal) {
-    const KeyWaitOutcome outcome = press_key_at_prompt('x');
+    const KeyWaitOutcome outcome = end_wait_at_prompt('x');
     EXPECT_EQ(outcome.before_key, "Give filename as parameter\r\nPress any key to abort.");
     EXPECT_TRUE(outcome.waited);
     EXPECT_EQ(outcome.while_waiting.c_lflag & (ICANON | ECHO | ISIG), 0U);
@@ -98,9 +134,38 @@ TEST_F(KeyWait, OneKeyEndsTheWaitWithoutEchoAndRestoresTheTerminal) {
 }
 
 TEST_F(KeyWait, InterruptKeyIsJustAKey) {
-    const KeyWaitOutcome outcome = press_key_at_prompt('\x03');
+    const KeyWaitOutcome outcome = end_wait_at_prompt('\x03');
     EXPECT_TRUE(outcome.waited);
     EXPECT_EQ(outcome.after_key, "\r\n");
     EXPECT_EQ(outcome.status, 1);  // exited, not killed by SIGINT
     EXPECT_TRUE(terminal_settings_equal(outcome.afterwards, fresh_terminal_settings()));
+}
+
+TEST_F(KeyWait, SignalInTheWaitRestoresTheTerminalAndEndsTheProgram) {
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
+        const KeyWaitOutcome outcome = end_wait_at_prompt(0, signal);
+        EXPECT_TRUE(outcome.waited) << signal;
+        EXPECT_EQ(outcome.signal, signal);
+        EXPECT_TRUE(terminal_settings_equal(outcome.afterwards, fresh_terminal_settings())) << signal;
+    }
+}
+
+// Messages on a terminal, input from /dev/null (a script run from a
+// terminal): the failure ends without a key, on every platform.
+TEST(KeyWaitOnTerminal, InputFromNullIsNotWaitedFor) {
+    int master = -1;
+    const pid_t child = start_on_terminal(master, true);
+    const std::string shown = read_until(master, "Press any key to abort.");
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (waitpid(child, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) usleep(10000);
+    const bool ended = waitpid(child, &status, WNOHANG) != 0;
+    if (!ended) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    close(master);
+    EXPECT_EQ(visible_letters(shown), "GivefilenameasparameterPressanykeytoabort") << shown;
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -41,9 +42,15 @@ std::string read_all(std::FILE* file) {
     }
     dup2(out_fd, STDOUT_FILENO);
     dup2(err_fd, STDERR_FILENO);
+    if (options.stderr_closed) close(STDERR_FILENO);
     if (options.address_space_limit) {
         const rlimit limit{options.address_space_limit, options.address_space_limit};
         setrlimit(RLIMIT_AS, &limit);
+    }
+    if (options.file_size_limit) {
+        const rlimit limit{options.file_size_limit, options.file_size_limit};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        signal(SIGXFSZ, SIG_IGN);  // the write fails instead of ending the process
     }
     if (!options.fail_call.empty()) {
         setenv("LD_PRELOAD", program_under_test().fail_calls.c_str(), 1);

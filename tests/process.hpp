@@ -19,7 +19,9 @@ ProgramUnderTest& program_under_test();
 struct RunOptions {
     int stdin_fd = -1;                    // -1: /dev/null
     bool stdin_closed = false;
+    bool stderr_closed = false;
     std::uint64_t address_space_limit = 0;  // 0: none
+    std::uint64_t file_size_limit = 0;      // 0: none; a write past it fails with EFBIG
     std::string fail_call;                  // the call the fail_calls library makes fail
 };
 

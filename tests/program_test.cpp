@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -153,16 +155,23 @@ TEST_F(Program, ShortFilesAreRefusedBeforeAnyOutput) {
 
 TEST_F(Program, OtherClassKeepsTheEnvelopeLines) {
     write_file(file("wagon.dat"), object_file(0x18, "WAGON", 0));
+    const std::string envelope = with_line_ends("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+                                                "<object class=\"18\" subclass=\"030201\" name=\"WAGON\">\n");
     const RunResult result = run({"wagon.dat"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, failure("Can't translate class 18 yet"));
-    EXPECT_EQ(read_file(file("wagon.xml")),
-              with_line_ends("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
-                             "<object class=\"18\" subclass=\"030201\" name=\"WAGON\">\n"));
+    EXPECT_EQ(read_file(file("wagon.xml")), envelope);
+
+    // With standard error closed, the message must not land in the document.
+    RunOptions no_stderr;
+    no_stderr.stderr_closed = true;
+    fs::remove(file("wagon.xml"));
+    EXPECT_EQ(run({"wagon.dat"}, no_stderr).status, 1);
+    EXPECT_EQ(read_file(file("wagon.xml")), envelope);
 }
 
-TEST_F(Program, OverwritesAndConvertsInPlace) {
+TEST_F(Program, OverwritesAndConvertsInPlaceWithoutLosingTheInput) {
     const Bytes data = object_file(0x17, "ENGINE");
     write_file(file("engine.dat"), data);
     write_file(file("engine.xml"), Bytes(20000, 'x'));
@@ -172,6 +181,92 @@ TEST_F(Program, OverwritesAndConvertsInPlace) {
     write_file(file("inplace.xml"), data);
     EXPECT_EQ(run({"inplace.xml"}).status, 0);
     EXPECT_EQ(read_file(file("inplace.xml")), expected_document(data));
+
+    // Converted again, the document reads as an object of class 3C ("<"): refused, and kept.
+    RunResult result = run({"inplace.xml"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, failure("Can't translate class 3C yet"));
+    EXPECT_EQ(read_file(file("inplace.xml")), expected_document(data));
+
+    // An object of a refused class in place stays as it was: no envelope lines replace it.
+    const Bytes wagon = object_file(0x18, "WAGON", 0);
+    write_file(file("other.xml"), wagon);
+    result = run({"other.xml"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, failure("Can't translate class 18 yet"));
+    EXPECT_EQ(read_file(file("other.xml")), std::string(wagon.begin(), wagon.end()));
+    EXPECT_EQ(folder_names(scratch.path),
+              (std::vector<std::string>{"engine.dat", "engine.xml", "inplace.xml", "other.xml"}));
+}
+
+TEST_F(Program, LinksAtTheDocumentsPathAreReplacedNotWrittenThrough) {
+    const Bytes objects[] = {object_file(0x17, "ENGINE"), object_file(0x18, "WAGON", 0)};
+    for (const bool hard : {false, true}) {
+        for (const Bytes& object : objects) {
+            const bool converted = object[0] == 0x17;
+            const std::string trace = (hard ? "hard link, class " : "symlink, class ") + std::to_string(object[0]);
+            write_file(file("s.dat"), object);
+            fs::remove(file("s.xml"));
+            if (hard) fs::create_hard_link(file("s.dat"), file("s.xml"));
+            else fs::create_symlink("s.dat", file("s.xml"));
+            EXPECT_EQ(run({"s.dat"}).status, converted ? 0 : 1) << trace;
+            EXPECT_EQ(read_file(file("s.dat")), std::string(object.begin(), object.end())) << trace;
+            if (converted) {
+                EXPECT_FALSE(fs::is_symlink(file("s.xml"))) << trace;
+                EXPECT_EQ(fs::hard_link_count(file("s.dat")), 1U) << trace;
+                EXPECT_EQ(read_file(file("s.xml")), expected_document(object)) << trace;
+            } else {
+                EXPECT_TRUE(fs::equivalent(file("s.xml"), file("s.dat"))) << trace;  // the link, untouched
+            }
+        }
+    }
+
+    // A link planted at the document's path to a file elsewhere: that file is never written.
+    ScratchDir elsewhere;
+    write_file(elsewhere.path / "victim", Bytes{'k', 'e', 'e', 'p'});
+    fs::create_symlink(elsewhere.path / "victim", file("e.xml"));
+    const Bytes data = object_file(0x17, "ENGINE");
+    write_file(file("e.dat"), data);
+    EXPECT_EQ(run({"e.dat"}).status, 0);
+    EXPECT_EQ(read_file(elsewhere.path / "victim"), "keep");
+    EXPECT_FALSE(fs::is_symlink(file("e.xml")));
+    EXPECT_EQ(read_file(file("e.xml")), expected_document(data));
+    EXPECT_EQ(folder_names(scratch.path), (std::vector<std::string>{"e.dat", "e.xml", "s.dat", "s.xml"}));
+}
+
+TEST_F(Program, ReplacementKeepsTheDocumentsPermissions) {
+    if (windows()) GTEST_SKIP() << "Windows files have no permission bits to keep";
+    const mode_t umask_bits = umask(0);
+    umask(umask_bits);
+    write_file(file("engine.dat"), object_file(0x17, "ENGINE"));
+    EXPECT_EQ(run({"engine.dat"}).status, 0);
+    EXPECT_EQ(static_cast<mode_t>(fs::status(file("engine.xml")).permissions()), 0666 & ~umask_bits);
+    for (const auto mode : {fs::perms(0640), fs::perms(0604), fs::perms(0444)}) {
+        fs::permissions(file("engine.xml"), mode);
+        EXPECT_EQ(run({"engine.dat"}).status, 0);
+        EXPECT_EQ(fs::status(file("engine.xml")).permissions(), mode);
+    }
+}
+
+TEST_F(Program, ConversionsSideBySideLeaveOneWholeDocument) {
+    Bytes first = object_file(0x17, "FIRST");
+    Bytes second = object_file(0x97, "SECONDLY");
+    std::fill(second.begin() + 16, second.end(), 0x5A);
+    write_file(file("c.dat"), first);
+    write_file(file("c.bin"), second);
+    const std::string documents[] = {expected_document(first), expected_document(second)};
+    const int rounds = windows() ? 8 : 40;
+    for (int round = 0; round < rounds; ++round) {
+        RunResult results[2];
+        std::thread other([&] { results[1] = run({"c.bin"}); });
+        results[0] = run({"c.dat"});
+        other.join();
+        EXPECT_EQ(results[0].status, 0) << round;
+        EXPECT_EQ(results[1].status, 0) << round;
+        const std::string document = read_file(file("c.xml"));
+        EXPECT_TRUE(document == documents[0] || document == documents[1]) << round << ":\n" << document;
+        EXPECT_EQ(folder_names(scratch.path), (std::vector<std::string>{"c.bin", "c.dat", "c.xml"})) << round;
+    }
 }
 
 TEST_F(Program, OutputPathReplacesOnlyTheLastExtension) {
@@ -193,12 +288,19 @@ TEST_F(Program, OutputThatCannotBeOpened) {
 }
 
 TEST_F(Program, DocumentNotWrittenWholeIsAFailure) {
-    write_file(file("engine.dat"), object_file(0x17, "ENGINE"));
-    fs::create_symlink("/dev/full", file("engine.xml"));
-    const RunResult result = run({"engine.dat"});
+    const Bytes earlier = object_file(0x17, "EARLIER");
+    write_file(file("engine.dat"), earlier);
+    ASSERT_EQ(run({"engine.dat"}).status, 0);
+    write_file(file("engine.dat"), object_file(0x17, "LATER"));
+    RunOptions options;
+    options.file_size_limit = 1000;  // the document is several times longer
+    const RunResult result = run({"engine.dat"}, options);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, failure("Can't write engine.xml: No space left on device"));
+    // Wine hands the system's EFBIG to the program as EINVAL.
+    EXPECT_EQ(result.err, failure("Can't write engine.xml: " + std::string(windows() ? "Invalid argument" : "File too large")));
+    EXPECT_EQ(read_file(file("engine.xml")), expected_document(earlier));
+    EXPECT_EQ(folder_names(scratch.path), (std::vector<std::string>{"engine.dat", "engine.xml"}));
 }
 
 TEST_F(Program, AllocationFailureNamesTheWholeLength) {
@@ -230,17 +332,25 @@ TEST_F(Program, EveryDocumentIsWellFormed) {
     for (int i = 0; i < index; ++i) EXPECT_TRUE(well_formed(file("n" + std::to_string(i) + ".xml").string())) << i;
 }
 
-TEST_F(Program, KeyWaitWithoutTerminalReadsAtMostOneByte) {
+TEST_F(Program, KeyWaitWithoutTerminalReadsNothing) {
     write_file(file("keys"), Bytes{'a', 'b', 'c'});
     RunOptions options;
     options.stdin_fd = open(file("keys").c_str(), O_RDONLY);
     RunResult result = run({}, options);
     EXPECT_EQ(result.status, 1);
     EXPECT_FALSE(result.timed_out);
-    if (!windows()) {
-        EXPECT_EQ(lseek(options.stdin_fd, 0, SEEK_CUR), 1);  // the offset is shared with the child
-    }
+    EXPECT_EQ(lseek(options.stdin_fd, 0, SEEK_CUR), 0);  // the offset is shared with the child
     close(options.stdin_fd);
+
+    // A pipe whose writer stays idle: no waiting on it.
+    int idle[2];
+    ASSERT_EQ(pipe2(idle, O_CLOEXEC), 0);
+    options.stdin_fd = idle[0];
+    result = run({"missing.dat"}, options);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.status, 1);
+    close(idle[0]);
+    close(idle[1]);
 
     RunOptions closed;
     closed.stdin_closed = true;
@@ -271,24 +381,28 @@ TEST_F(Program, WildcardConvertsTheFirstMatchOnly) {
 TEST_F(Program, FailuresOfTheInputsCallsAreReported) {
     if (program_under_test().fail_calls.empty()) GTEST_SKIP() << "no failure library for this program";
     write_file(file("engine.dat"), object_file(0x17, "ENGINE"));
+    const Bytes in_place = object_file(0x17, "INPLACE");
+    write_file(file("inplace.xml"), in_place);
     struct Case {
         const char* call;
+        const char* operand;
         const char* message;
     };
     const Case cases[] = {
-        {"fstat", "Can't stat engine.dat: Input/output error"},
-        {"short_read", "Can't read engine.dat: File ended before its reported size"},
-        {"fclose_input", "Can't close engine.dat: Input/output error"},
-        {"fclose_output", "Can't write engine.xml: Input/output error"},
+        {"fstat", "engine.dat", "Can't stat engine.dat: Input/output error"},
+        {"short_read", "engine.dat", "Can't read engine.dat: File ended before its reported size"},
+        {"fclose_input", "engine.dat", "Can't close engine.dat: Input/output error"},
+        {"create_temporary", "engine.dat", "Can't write engine.xml: Permission denied"},
+        {"fclose_output", "engine.dat", "Can't write engine.xml: Input/output error"},
+        {"fsync", "inplace.xml", "Can't write inplace.xml: Input/output error"},
     };
     for (const Case& c : cases) {
         RunOptions options;
         options.fail_call = c.call;
-        const RunResult result = run({"engine.dat"}, options);
+        const RunResult result = run({c.operand}, options);
         EXPECT_EQ(result.status, 1) << c.call;
         EXPECT_EQ(result.err, failure(c.message));
-        if (c.call != std::string("fclose_output")) {
-            EXPECT_FALSE(fs::exists(file("engine.xml"))) << c.call;
-        }
+        EXPECT_EQ(folder_names(scratch.path), (std::vector<std::string>{"engine.dat", "inplace.xml"})) << c.call;
     }
+    EXPECT_EQ(read_file(file("inplace.xml")), std::string(in_place.begin(), in_place.end()));
 }
