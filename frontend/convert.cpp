@@ -21,7 +21,7 @@ std::span<const std::uint8_t> load_file(const char* path, FileIdentity& identity
     std::FILE* in = std::fopen(path, "rb");
     if (!in) fatal("Can't read %s: %s", path, std::strerror(errno));
     std::size_t size = 0;
-    if (!file_size(in, size) || !identity_of(in, identity)) fatal("Can't stat %s: %s", path, std::strerror(errno));
+    if (!file_facts(in, size, identity)) fatal("Can't stat %s: %s", path, std::strerror(errno));
     auto* data = static_cast<std::uint8_t*>(alloc_or_fail(size, "data"));
     advise_filled_whole(data, size);
     if (std::fread(data, 1, size, in) != size)

@@ -28,7 +28,8 @@ std::size_t kept_name_length(const char* name) {
     std::size_t length = std::strlen(name);
     if (length <= longest_name_kept) return length;
     length = longest_name_kept;
-    while (length > 0 && (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80) --length;
+    // A UTF-8 sequence has at most three continuation bytes.
+    while (length > longest_name_kept - 3 && (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80) --length;
     return length;
 }
 
@@ -51,7 +52,8 @@ void write_random_letters(char* letters, std::uint64_t seed) {
     static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     static std::uint64_t state = 0;
     state += seed + 0x9E3779B97F4A7C15U;
-    std::uint64_t mixed = state ^ static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::uint64_t mixed =
+        state ^ static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9U;  // splitmix64's finaliser
     mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBU;
     mixed ^= mixed >> 31;
@@ -97,34 +99,7 @@ int errno_of_last_error() {
     }
 }
 
-bool identity_of_handle(HANDLE handle, FileIdentity& identity) {
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!GetFileInformationByHandle(handle, &information)) {
-        errno = errno_of_last_error();
-        return false;
-    }
-    identity.volume = information.dwVolumeSerialNumber;
-    identity.index = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
-    return true;
-}
-
 }  // namespace
-
-bool identity_of(std::FILE* file, FileIdentity& identity) {
-    return identity_of_handle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), identity);
-}
-
-bool names_file(const char* path, const FileIdentity& identity) {
-    // No access asked for: only the file's facts are read, whatever its permissions.
-    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    FileIdentity named{};
-    const bool known = identity_of_handle(handle, named);
-    CloseHandle(handle);
-    // A file whose identity cannot be read might be the input: take it for it.
-    return !known || (named.volume == identity.volume && named.index == identity.index);
-}
 
 namespace {
 
@@ -159,30 +134,19 @@ bool replace_file(const char* temporary_path, const char* path) {
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool identity_of(std::FILE* file, FileIdentity& identity) {
-    struct stat status {};
-    if (fstat(fileno(file), &status) != 0) return false;
-    identity = {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
-    return true;
-}
-
-bool names_file(const char* path, const FileIdentity& identity) {
-    struct stat status {};
-    return stat(path, &status) == 0 && static_cast<std::uint64_t>(status.st_dev) == identity.volume &&
-           static_cast<std::uint64_t>(status.st_ino) == identity.index;
-}
-
 namespace {
 
 int process_number() { return getpid(); }
 
 // Closes and removes a temporary file that cannot be used, keeping errno.
+// GCOVR_EXCL_START: called only where a new file of our own refuses a mode or a stream
 void discard(int fd, const char* temporary_path) {
     const int error = errno;
     close(fd);
     unlink(temporary_path);
     errno = error;
 }
+// GCOVR_EXCL_STOP
 
 // Creates the new file with the permission bits of the document it
 // replaces: the mode it is created with loses the umask's bits, the one set
@@ -191,11 +155,9 @@ int create_exclusively(const char* temporary_path, const char* path) {
     struct stat existing {};
     const bool replaces_document = lstat(path, &existing) == 0 && S_ISREG(existing.st_mode);
     const int fd = open(temporary_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 && replaces_document && fchmod(fd, existing.st_mode & 0777) != 0) {
-        discard(fd, temporary_path);  // GCOVR_EXCL_LINE: a new file of our own refuses no mode
-        return -1;                    // GCOVR_EXCL_LINE
-    }
-    return fd;
+    if (fd < 0 || !replaces_document || fchmod(fd, existing.st_mode & 0777) == 0) return fd;
+    discard(fd, temporary_path);  // GCOVR_EXCL_LINE: a new file of our own refuses no mode
+    return -1;                    // GCOVR_EXCL_LINE
 }
 
 std::FILE* stream_on(int fd) { return fdopen(fd, text_write_mode); }

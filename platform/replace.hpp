@@ -3,20 +3,8 @@
 // where a whole one stood, and never writes through a link at that path.
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
 #include <cstdio>
-
-// What tells one file from another: its volume and its number on it.
-struct FileIdentity {
-    std::uint64_t volume = 0;
-    std::uint64_t index = 0;
-};
-
-// The identity of an open file, or false with errno set.
-bool identity_of(std::FILE* file, FileIdentity& identity);
-
-// True when `path` names the file of `identity` now, through links included.
-bool names_file(const char* path, const FileIdentity& identity);
 
 // Opens a new, hidden temporary file for writing in text mode in the folder
 // of `path`, with the permission bits of the regular file at `path` or, for

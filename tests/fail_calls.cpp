@@ -3,7 +3,8 @@
 // tested: OBJ2XML_FAIL=fstat, fclose_input or fclose_output (the first or
 // second stream closed), short_read (the first fread delivers one byte
 // less, without error), create_temporary (a new file cannot be created, as
-// in a folder that is not writable) or fsync.
+// in a folder that is not writable), temporary_name_taken (the first new
+// file's name is taken) or fsync.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -58,8 +59,11 @@ int open(const char* path, int flags, ...) {
         mode = va_arg(args, mode_t);
         va_end(args);
     }
-    if (failing("create_temporary") && (flags & O_EXCL)) {
-        errno = EACCES;
+    static bool first_new_file = true;
+    const bool taken = failing("temporary_name_taken") && (flags & O_EXCL) && first_new_file;
+    if ((flags & O_EXCL) && (failing("create_temporary") || taken)) {
+        first_new_file = false;
+        errno = taken ? EEXIST : EACCES;
         return -1;
     }
     return next<int (*)(const char*, int, ...)>("open")(path, flags, mode);

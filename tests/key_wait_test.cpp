@@ -57,11 +57,12 @@ struct KeyWaitOutcome {
 
 // Runs the whole command without an operand on a terminal, with standard
 // input from the terminal or from /dev/null, and returns its pid.
-pid_t start_on_terminal(int& master, bool input_from_null) {
+pid_t start_on_terminal(int& master, bool input_from_null, int ignored_signal = 0) {
     termios initial = fresh_terminal_settings();
     const pid_t child = forkpty(&master, nullptr, &initial, nullptr);
     if (child == 0) {
         if (input_from_null) dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
+        if (ignored_signal) signal(ignored_signal, SIG_IGN);  // as nohup does
         const rlimit no_core{0, 0};
         setrlimit(RLIMIT_CORE, &no_core);  // SIGQUIT would dump one
         std::vector<char*> argv;
@@ -74,18 +75,18 @@ pid_t start_on_terminal(int& master, bool input_from_null) {
 }
 
 // Runs the program without an operand on a terminal and, at the prompt,
-// presses `key` or, when `signal` is not 0, sends it that signal instead.
-KeyWaitOutcome end_wait_at_prompt(char key, int signal = 0) {
+// sends it `signal` (unless 0), then presses `key` (unless 0).
+KeyWaitOutcome end_wait_at_prompt(char key, int signal = 0, int ignored_signal = 0) {
     KeyWaitOutcome outcome;
     int master = -1;
-    const pid_t child = start_on_terminal(master, false);
+    const pid_t child = start_on_terminal(master, false, ignored_signal);
     outcome.before_key = read_until(master, "Press any key to abort.");
     usleep(200000);
     int status = 0;
     outcome.waited = waitpid(child, &status, WNOHANG) == 0;
     tcgetattr(master, &outcome.while_waiting);
     if (signal) kill(child, signal);
-    else (void)write(master, &key, 1);
+    if (key) (void)write(master, &key, 1);
     outcome.after_key = read_until(master, "\n");
     waitpid(child, &status, 0);
     tcgetattr(master, &outcome.afterwards);
@@ -148,6 +149,11 @@ TEST_F(KeyWait, SignalInTheWaitRestoresTheTerminalAndEndsTheProgram) {
         EXPECT_EQ(outcome.signal, signal);
         EXPECT_TRUE(terminal_settings_equal(outcome.afterwards, fresh_terminal_settings())) << signal;
     }
+    // Started with SIGHUP ignored (nohup): the signal changes nothing, the key still ends the wait.
+    const KeyWaitOutcome outcome = end_wait_at_prompt('x', SIGHUP, SIGHUP);
+    EXPECT_EQ(outcome.after_key, "\r\n");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(terminal_settings_equal(outcome.afterwards, fresh_terminal_settings()));
 }
 
 // Messages on a terminal, input from /dev/null (a script run from a

@@ -17,6 +17,7 @@ build/release/obj2xml "$work/built/engine.dat" </dev/null
 cmp "$work/installed/engine.xml" "$work/built/engine.xml"
 xmllint --noout --schema /usr/share/obj2xml/obj2xml.xsd "$work/installed/engine.xml"
 test -f /usr/share/man/man1/obj2xml.1
+tests/documented_commands.sh /usr/bin
 dpkg -r obj2xml
 test ! -e /usr/bin/obj2xml
 echo "The installed program converts the sample as the built one does."

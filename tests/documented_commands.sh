@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Runs, exactly as they are written, the commands that README.md and the man
+# page show for converting files and checking documents, with the program
+# found on PATH in PROGRAM_FOLDER, in a scratch tree of object files made
+# from the sample. Fails when a command fails or a file is left unconverted.
+# A command that needs the installed package is run only where it is
+# installed (tools/check-package.sh runs this script then).
+#   documented_commands.sh PROGRAM_FOLDER
+set -euo pipefail
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+PATH="$(cd "$1" && pwd):$PATH"
+export PATH
+
+# Indented lines of README.md that start a conversion, and its schema check.
+readme_commands() {
+  sed -n 's/^    \(find \. .*\)$/\1/p' "$source_dir/README.md"
+  grep -o '`xmllint --noout --schema schema/[^`]*`' "$source_dir/README.md" | tr -d '`'
+}
+
+# The man page's EXAMPLES, rendered as a reader sees them.
+man_commands() {
+  groff -man -Tascii -P-cbou -rLL=300n "$source_dir/obj2xml.1" |
+    awk '/^EXAMPLES/ { on = 1; next } /^[^ ]/ { on = 0 } on && /^          / { sub(/^ +/, ""); print }'
+}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/tree/two words/deep" "$work/tree/tools.old" "$work/tree/schema"
+for object in engine.dat "two words/loco 1.dat" "two words/deep/loco2.dat" tools.old/tram.dat; do
+  cp "$source_dir/samples/engine.dat" "$work/tree/$object"
+done
+cp "$source_dir/schema/obj2xml.xsd" "$work/tree/schema/"
+
+run() {  # source, command
+  case "$2" in
+    *"/usr/share/obj2xml/"*)
+      if [ ! -e /usr/share/obj2xml/obj2xml.xsd ]; then
+        echo "skipped ($1, needs the installed package): $2"
+        return
+      fi ;;
+  esac
+  echo "$1: $2"
+  (cd "$work/tree" && bash -c "$2" </dev/null) || { echo "failed: $2" >&2; exit 1; }
+}
+
+count=0
+while IFS= read -r command; do run "man page" "$command"; count=$((count + 1)); done < <(man_commands)
+[ "$count" -ge 3 ] || { echo "the man page shows $count examples, expected 3 or more" >&2; exit 1; }
+rm -f "$work/tree"/*.xml "$work/tree"/*/*.xml "$work/tree"/*/*/*.xml
+count=0
+while IFS= read -r command; do run README.md "$command"; count=$((count + 1)); done < <(readme_commands)
+[ "$count" -ge 2 ] || { echo "README.md shows $count of its commands, expected 2" >&2; exit 1; }
+
+status=0
+while IFS= read -r -d '' object; do
+  document="${object%.dat}.xml"
+  if ! tail -n 1 "$document" 2>/dev/null | grep -qx '</object>'; then
+    echo "not converted: $object" >&2
+    status=1
+  fi
+done < <(find "$work/tree" -name '*.dat' -print0)
+[ "$status" = 0 ] && echo "every object file in the tree was converted"
+exit "$status"
