@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Builds the .deb, installs it, converts the sample with the installed
+# Builds the .deb, checks it with lintian, installs it, converts the sample with the installed
 # program and compares the document with the build tree's, then removes the
 # package again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --workflow --preset package
 deb=$(ls build/release/packages/obj2xml_*.deb)
+lintian --fail-on error,warning "$deb"
+# The tarball carries the licence and the README too.
+tar -tzf build/release/packages/obj2xml-*-Linux.tar.gz | grep -q '/share/doc/obj2xml/LICENSE$'
+tar -tzf build/release/packages/obj2xml-*-Linux.tar.gz | grep -q '/share/doc/obj2xml/README.md$'
 work=$(mktemp -d)
 trap 'dpkg -r obj2xml >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 dpkg -i "$deb"
@@ -16,7 +20,9 @@ cp samples/engine.dat "$work/built/"
 build/release/obj2xml "$work/built/engine.dat" </dev/null
 cmp "$work/installed/engine.xml" "$work/built/engine.xml"
 xmllint --noout --schema /usr/share/obj2xml/obj2xml.xsd "$work/installed/engine.xml"
-test -f /usr/share/man/man1/obj2xml.1
+test -f /usr/share/man/man1/obj2xml.1.gz
+man -l /usr/share/man/man1/obj2xml.1.gz >/dev/null 2>&1 || zcat /usr/share/man/man1/obj2xml.1.gz | groff -man -ww -z
+test -f /usr/share/doc/obj2xml/copyright
 tests/documented_commands.sh /usr/bin
 dpkg -r obj2xml
 test ! -e /usr/bin/obj2xml
