@@ -27,7 +27,7 @@ void fatal(const char* format, ...) {
     std::fflush(stderr);
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    write_error_message(format, args);
     va_end(args);
     std::fputs("\nPress any key to abort.", stderr);
     wait_for_key();

@@ -5,6 +5,9 @@
 #include <conio.h>
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 void wait_for_key() {
     // _getch reads the console even when standard input is redirected, and
     // _isatty is true for NUL: only a console input handle has a mode.
@@ -14,12 +17,38 @@ void wait_for_key() {
 
 void open_missing_standard_descriptors() {}
 
+void write_error_message(const char* format, va_list args) {
+    HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    va_list measuring;
+    va_copy(measuring, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measuring);
+    va_end(measuring);
+    // One block for the bytes and their UTF-16 form: a character takes at most one unit per byte.
+    const std::size_t bytes = (static_cast<std::size_t>(length > 0 ? length : 0) + 2) & ~std::size_t{1};  // aligned
+    void* block = GetConsoleMode(console, &mode) && length > 0 ? std::malloc(bytes * (1 + sizeof(wchar_t))) : nullptr;
+    if (!block) {
+        std::vfprintf(stderr, format, args);  // redirected, or no memory: the bytes as they are
+        return;
+    }
+    char* text = static_cast<char*>(block);
+    auto* wide = reinterpret_cast<wchar_t*>(text + bytes);
+    std::vsnprintf(text, bytes, format, args);
+    const int units = MultiByteToWideChar(CP_ACP, 0, text, length, wide, length);
+    DWORD written = 0;
+    std::fflush(stderr);
+    if (units <= 0 || !WriteConsoleW(console, wide, static_cast<DWORD>(units), &written, nullptr))
+        std::fputs(text, stderr);
+    std::free(block);
+}
+
 #else
 
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 #include <csignal>
+#include <cstdio>
 #include <iterator>
 
 namespace {
@@ -63,6 +92,8 @@ void open_missing_standard_descriptors() {
     for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
         if (fcntl(fd, F_GETFD) < 0) open("/dev/null", O_RDWR);  // closed: the lowest free descriptor is fd
 }
+
+void write_error_message(const char* format, va_list args) { std::vfprintf(stderr, format, args); }
 
 void wait_for_key() {
     // A file, a pipe or /dev/null is read by no one but its owner: no wait.

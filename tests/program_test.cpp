@@ -122,6 +122,8 @@ TEST_F(Program, InputThatCannotBeRead) {
     RunResult result = run({"missing.dat"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, failure("Can't read missing.dat: No such file or directory"));
+    result = run({"\u6A5F\u95A2\u8ECA.dat"});  // redirected, a message keeps the name's bytes
+    EXPECT_EQ(result.err, failure("Can't read \u6A5F\u95A2\u8ECA.dat: No such file or directory"));
 
     fs::create_directory(file("adir.dat"));
     result = run({"adir.dat"});
@@ -277,6 +279,13 @@ TEST_F(Program, OutputPathReplacesOnlyTheLastExtension) {
     EXPECT_EQ(folder_names(scratch.path),
               (std::vector<std::string>{"engine.v2.dat", "engine.v2.xml", "plain", "plain.xml", "tools.old"}));
     EXPECT_EQ(folder_names(file("tools.old")), (std::vector<std::string>{"engine", "engine.xml"}));
+
+    // Names in any script: on Windows through the UTF-8 code page the program's manifest asks for.
+    for (const std::string stem : {"\u6A5F\u95A2\u8ECA", "Gr\u00F6\u00DFe", "\u041B\u041E\u041A\u041E \u043C\u043E\u0442\u0438\u0432"}) {
+        write_file(file(stem + ".dat"), data);
+        EXPECT_EQ(run({stem + ".dat"}).status, 0) << stem;
+        EXPECT_EQ(read_file(file(stem + ".xml")), expected_document(data)) << stem;
+    }
 
     // Names near the 255-byte limit still leave room for the hidden temporary file's name.
     if (windows()) return;  // the whole path would pass Windows' 260 characters

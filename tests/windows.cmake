@@ -4,9 +4,10 @@
 find_program(MINGW_X86_CXX i686-w64-mingw32-g++)
 find_program(MINGW_X64_CXX x86_64-w64-mingw32-g++)
 find_program(MINGW_OBJDUMP x86_64-w64-mingw32-objdump)
+find_program(MINGW_WINDRES x86_64-w64-mingw32-windres)
 find_program(WINE64 wine64 PATHS /usr/lib/wine)
 
-if(NOT (MINGW_X86_CXX AND MINGW_X64_CXX AND MINGW_OBJDUMP AND WINE64))
+if(NOT (MINGW_X86_CXX AND MINGW_X64_CXX AND MINGW_OBJDUMP AND MINGW_WINDRES AND WINE64))
   message(WARNING "Windows tests skipped: install g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64")
   add_test(NAME windows.not_built
     COMMAND sh -c "echo 'Windows tests skipped: install g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64'; exit 77")
@@ -29,10 +30,10 @@ foreach(arch x86 x64)
 endforeach()
 
 add_test(NAME windows-x86.is_32bit_console_program_without_foreign_dlls
-  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DPROGRAM=${CMAKE_BINARY_DIR}/windows-x86/obj2xml.exe
+  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DWINDRES=${MINGW_WINDRES} -DPROGRAM=${CMAKE_BINARY_DIR}/windows-x86/obj2xml.exe
           -DFORMAT=pei-i386 -P ${CMAKE_CURRENT_SOURCE_DIR}/inspect_windows_program.cmake)
 add_test(NAME windows-x64.is_64bit_console_program_without_foreign_dlls
-  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DPROGRAM=${CMAKE_BINARY_DIR}/windows-x64/obj2xml.exe
+  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DWINDRES=${MINGW_WINDRES} -DPROGRAM=${CMAKE_BINARY_DIR}/windows-x64/obj2xml.exe
           -DFORMAT=pei-x86-64 -P ${CMAKE_CURRENT_SOURCE_DIR}/inspect_windows_program.cmake)
 
 # Wine's first start makes its prefix, which takes seconds; do it once.
