@@ -122,10 +122,31 @@ void discard(int fd, const char* temporary_path) {
 
 bool sync_to_disk(std::FILE* file) { return _commit(_fileno(file)) == 0; }
 
+namespace {
+
+// A folder or a read-only file at the path refuses for good; anything else
+// that refuses access is being replaced by another process at this moment.
+bool held_by_another(const char* path, DWORD error) {
+    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD lasting = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
+    return (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) &&
+           (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & lasting));
+}
+
+}  // namespace
+
 bool replace_file(const char* temporary_path, const char* path) {
-    if (MoveFileExA(temporary_path, path, MOVEFILE_REPLACE_EXISTING)) return true;
-    errno = errno_of_last_error();
-    return false;
+    constexpr int attempts_while_held = 20;  // about a second in all
+    for (int attempt = 1;; ++attempt) {
+        if (MoveFileExA(temporary_path, path, MOVEFILE_REPLACE_EXISTING)) return true;
+        const DWORD error = GetLastError();
+        if (attempt == attempts_while_held || !held_by_another(path, error)) {
+            SetLastError(error);
+            errno = errno_of_last_error();
+            return false;
+        }
+        Sleep(static_cast<DWORD>(5 * attempt));
+    }
 }
 
 #else

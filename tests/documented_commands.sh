@@ -5,9 +5,41 @@
 # from the sample. Fails when a command fails or a file is left unconverted.
 # A command that needs the installed package is run only where it is
 # installed (tools/check-package.sh runs this script then).
+# With WINE and a Windows PROGRAM it runs instead the README's command for
+# cmd, typed into Wine's cmd, beside a copy of the program.
 #   documented_commands.sh PROGRAM_FOLDER
+#   documented_commands.sh --windows WINE PROGRAM
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
+
+# Every object file in FOLDER has its whole document beside it.
+all_converted() {
+  local status=0 object
+  while IFS= read -r -d '' object; do
+    if ! tail -n 1 "${object%.dat}.xml" 2>/dev/null | tr -d '\r' | grep -qx '</object>'; then
+      echo "not converted: $object" >&2
+      status=1
+    fi
+  done < <(find "$1" -name '*.dat' -print0)
+  [ "$status" = 0 ] && echo "every object file in the tree was converted"
+  return "$status"
+}
+
+if [ "$1" = --windows ]; then
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  for object in engine.dat "two words.dat"; do cp "$source_dir/samples/engine.dat" "$work/$object"; done
+  cp "$3" "$work/"
+  command=$(sed -n 's/^ *\(for %f in .*\)$/\1/p' "$source_dir/README.md")
+  [ -n "$command" ] || { echo "README.md shows no command for cmd" >&2; exit 1; }
+  echo "README.md, in cmd: $command"
+  printf 'x' > "$work/refused.dat"  # its failure must not wait for a key
+  (cd "$work" && printf '%s\r\nexit\r\n' "$command" | timeout 60 "$2" cmd)
+  rm "$work/refused.dat"
+  all_converted "$work"
+  exit
+fi
+
 PATH="$(cd "$1" && pwd):$PATH"
 export PATH
 
@@ -51,13 +83,4 @@ count=0
 while IFS= read -r command; do run README.md "$command"; count=$((count + 1)); done < <(readme_commands)
 [ "$count" -ge 2 ] || { echo "README.md shows $count of its commands, expected 2" >&2; exit 1; }
 
-status=0
-while IFS= read -r -d '' object; do
-  document="${object%.dat}.xml"
-  if ! tail -n 1 "$document" 2>/dev/null | grep -qx '</object>'; then
-    echo "not converted: $object" >&2
-    status=1
-  fi
-done < <(find "$work/tree" -name '*.dat' -print0)
-[ "$status" = 0 ] && echo "every object file in the tree was converted"
-exit "$status"
+all_converted "$work/tree"

@@ -12,6 +12,7 @@ struct ProgramUnderTest {
     bool windows = false;         // the Windows program, run through a runner
     std::string line_end = "\n";  // what each "\n" of a text stream becomes
     bool address_limit_applies = true;
+    bool emulated = false;        // run by a processor emulator (qemu)
     std::string fail_calls;       // a library that makes a chosen call fail, when it can be preloaded
 };
 ProgramUnderTest& program_under_test();

@@ -6,6 +6,8 @@
 //   --fail-calls LIBRARY    preloaded to make chosen run-time calls fail
 //   --setenv NAME=VALUE     for the program and its runner
 //   --no-address-limit      skip the tests that limit the address space
+//   --emulated              the runner emulates the processor (qemu), and
+//                           takes the signals of resource limits itself
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -25,11 +27,12 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--runner") && i + 1 < argc) runner = argv[++i];
         else if (!std::strcmp(argv[i], "--windows")) program.windows = true;
         else if (!std::strcmp(argv[i], "--no-address-limit")) program.address_limit_applies = false;
+        else if (!std::strcmp(argv[i], "--emulated")) program.emulated = true;
         else if (!std::strcmp(argv[i], "--fail-calls") && i + 1 < argc) program.fail_calls = argv[++i];
         else if (!std::strcmp(argv[i], "--setenv") && i + 1 < argc) putenv(argv[++i]);
     }
     if (path.empty() && !GTEST_FLAG_GET(list_tests)) {
-        std::fprintf(stderr, "usage: %s --program PATH [--runner PATH] [--fail-calls LIBRARY] [--setenv NAME=VALUE]... [--no-address-limit] [--windows]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s --program PATH [--runner PATH] [--fail-calls LIBRARY] [--setenv NAME=VALUE]... [--no-address-limit] [--windows] [--emulated]\n", argv[0]);
         return 2;
     }
     if (!runner.empty()) program.command.push_back(std::filesystem::absolute(runner).string());

@@ -263,8 +263,8 @@ TEST_F(Program, ConversionsSideBySideLeaveOneWholeDocument) {
         std::thread other([&] { results[1] = run({"c.bin"}); });
         results[0] = run({"c.dat"});
         other.join();
-        EXPECT_EQ(results[0].status, 0) << round;
-        EXPECT_EQ(results[1].status, 0) << round;
+        EXPECT_EQ(results[0].status, 0) << round << ": " << results[0].err;
+        EXPECT_EQ(results[1].status, 0) << round << ": " << results[1].err;
         const std::string document = read_file(file("c.xml"));
         EXPECT_TRUE(document == documents[0] || document == documents[1]) << round << ":\n" << document;
         EXPECT_EQ(folder_names(scratch.path), (std::vector<std::string>{"c.bin", "c.dat", "c.xml"})) << round;
@@ -306,6 +306,8 @@ TEST_F(Program, OutputThatCannotBeOpened) {
 }
 
 TEST_F(Program, DocumentNotWrittenWholeIsAFailure) {
+    if (program_under_test().emulated)
+        GTEST_SKIP() << "qemu's user-mode emulator ends the program on SIGXFSZ, which the test has it ignore";
     const Bytes earlier = object_file(0x17, "EARLIER");
     write_file(file("engine.dat"), earlier);
     ASSERT_EQ(run({"engine.dat"}).status, 0);
