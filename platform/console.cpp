@@ -61,11 +61,14 @@ constexpr int ending_signals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
 struct sigaction previous_actions[std::size(ending_signals)];
 
 // Gives the terminal its settings back, then lets the signal end the
-// process as it would have: the handler was reset, and the signal, blocked
-// while the handler runs, is delivered as it returns.
+// process as it would have: its default action is back, and the signal,
+// blocked while the handler runs, is delivered as it returns.
 // GCOVR_EXCL_START: a process the signal ends writes no coverage
 extern "C" void restore_terminal_and_end(int signal) {
     tcsetattr(STDIN_FILENO, TCSANOW, &saved_settings);
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigaction(signal, &default_action, nullptr);
     raise(signal);
 }
 // GCOVR_EXCL_STOP
@@ -73,11 +76,10 @@ extern "C" void restore_terminal_and_end(int signal) {
 void catch_ending_signals() {
     struct sigaction restore {};
     restore.sa_handler = restore_terminal_and_end;
-    restore.sa_flags = SA_RESETHAND;
     sigemptyset(&restore.sa_mask);
     for (std::size_t i = 0; i < std::size(ending_signals); ++i) {
         sigaction(ending_signals[i], nullptr, &previous_actions[i]);
-        if (previous_actions[i].sa_handler != SIG_IGN) sigaction(ending_signals[i], &restore, nullptr);  // NOLINT
+        if (previous_actions[i].sa_handler != SIG_IGN) sigaction(ending_signals[i], &restore, nullptr);
     }
 }
 

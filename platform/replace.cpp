@@ -76,9 +76,9 @@ std::size_t temporary_path_size(const char* path) { return std::strlen(path) + 2
 
 namespace {
 
-// The errno of the last failed Windows call, for strerror.
-int errno_of_last_error() {
-    switch (GetLastError()) {
+// The errno of a Windows error, for strerror.
+int errno_of(DWORD error) {
+    switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
         return ENOENT;
@@ -99,10 +99,6 @@ int errno_of_last_error() {
     }
 }
 
-}  // namespace
-
-namespace {
-
 int process_number() { return _getpid(); }
 
 int create_exclusively(const char* temporary_path, const char*) {
@@ -118,12 +114,6 @@ void discard(int fd, const char* temporary_path) {
     errno = error;
 }
 
-}  // namespace
-
-bool sync_to_disk(std::FILE* file) { return _commit(_fileno(file)) == 0; }
-
-namespace {
-
 // A folder or a read-only file at the path refuses for good; anything else
 // that refuses access is being replaced by another process at this moment.
 bool held_by_another(const char* path, DWORD error) {
@@ -135,14 +125,15 @@ bool held_by_another(const char* path, DWORD error) {
 
 }  // namespace
 
+bool sync_to_disk(std::FILE* file) { return _commit(_fileno(file)) == 0; }
+
 bool replace_file(const char* temporary_path, const char* path) {
     constexpr int attempts_while_held = 20;  // about a second in all
     for (int attempt = 1;; ++attempt) {
         if (MoveFileExA(temporary_path, path, MOVEFILE_REPLACE_EXISTING)) return true;
         const DWORD error = GetLastError();
         if (attempt == attempts_while_held || !held_by_another(path, error)) {
-            SetLastError(error);
-            errno = errno_of_last_error();
+            errno = errno_of(error);
             return false;
         }
         Sleep(static_cast<DWORD>(5 * attempt));

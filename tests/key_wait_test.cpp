@@ -30,11 +30,28 @@ termios fresh_terminal_settings() {
     return settings;
 }
 
-// Reads from the terminal until `wanted` has appeared, the program closes it, or 10 s pass.
-std::string read_until(int master, const std::string& wanted) {
+// The letters and digits a terminal shows, without its control sequences
+// (Wine's console draws each character with a few of them).
+std::string visible_letters(const std::string& text) {
+    std::string letters;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\x1b' && i + 1 < text.size() && text[i + 1] == '[') {
+            for (i += 2; i < text.size() && (text[i] < 0x40 || text[i] > 0x7E); ++i) {
+            }
+        } else if (std::isalnum(static_cast<unsigned char>(text[i]))) {
+            letters += text[i];
+        }
+    }
+    return letters;
+}
+
+// Reads from the terminal until `wanted` has appeared (among the visible
+// letters only, with `by_letters`), the program closes it, or 10 s pass.
+std::string read_until(int master, const std::string& wanted, bool by_letters = false) {
     std::string text;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (text.find(wanted) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    while ((by_letters ? visible_letters(text) : text).find(wanted) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
         pollfd ready{master, POLLIN, 0};
         if (poll(&ready, 1, 100) <= 0) continue;
         char buffer[256];
@@ -96,21 +113,6 @@ KeyWaitOutcome end_wait_at_prompt(char key, int signal = 0, int ignored_signal =
     return outcome;
 }
 
-// The letters and digits a terminal shows, without its control sequences
-// (Wine's console draws each character with a few of them).
-std::string visible_letters(const std::string& text) {
-    std::string letters;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\x1b' && i + 1 < text.size() && text[i + 1] == '[') {
-            for (i += 2; i < text.size() && (text[i] < 0x40 || text[i] > 0x7E); ++i) {
-            }
-        } else if (std::isalnum(static_cast<unsigned char>(text[i]))) {
-            letters += text[i];
-        }
-    }
-    return letters;
-}
-
 bool terminal_settings_equal(const termios& a, const termios& b) {
     return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag;
 }
@@ -158,20 +160,39 @@ TEST_F(KeyWait, SignalInTheWaitRestoresTheTerminalAndEndsTheProgram) {
 
 // Messages on a terminal, input from /dev/null (a script run from a
 // terminal): the failure ends without a key, on every platform.
+// Waits up to 10 s for the program to end, then kills it; true when it ended with status 1.
+bool ends_with_status_1(pid_t child) {
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return false;
+        }
+        usleep(10000);
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 1;
+}
+
 TEST(KeyWaitOnTerminal, InputFromNullIsNotWaitedFor) {
     int master = -1;
     const pid_t child = start_on_terminal(master, true);
     const std::string shown = read_until(master, "Press any key to abort.");
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (waitpid(child, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline) usleep(10000);
-    const bool ended = waitpid(child, &status, WNOHANG) != 0;
-    if (!ended) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-    }
+    EXPECT_TRUE(ends_with_status_1(child));
     close(master);
     EXPECT_EQ(visible_letters(shown), "GivefilenameasparameterPressanykeytoabort") << shown;
-    EXPECT_TRUE(ended);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+}
+
+TEST(KeyWaitOnTerminal, InputFromTheTerminalWaitsForAKey) {
+    int master = -1;
+    const pid_t child = start_on_terminal(master, false);
+    const std::string shown = read_until(master, "Pressanykeytoabort", true);
+    usleep(500000);
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, WNOHANG), 0) << "ended without a key";
+    (void)write(master, "x", 1);
+    EXPECT_TRUE(ends_with_status_1(child));
+    close(master);
+    EXPECT_EQ(visible_letters(shown), "GivefilenameasparameterPressanykeytoabort") << shown;
 }

@@ -76,10 +76,10 @@ set(wine32_environment WINEDEBUG=-all WINEPREFIX=${WIN32_PREFIX} WINEDLLOVERRIDE
 # server goes on in the background: it must hold none of the test's output.
 # A first run starts the prefix's services, which takes seconds here.
 add_test(NAME windows-x86.wineserver_start
-  COMMAND sh -c "/usr/lib/wine/wineserver -k 2>/dev/null; /usr/lib/wine/wineserver -w; /usr/lib/wine/wineserver -p >/dev/null 2>&1 </dev/null && { ${wine32_loader} ${CMAKE_BINARY_DIR}/windows-x86/obj2xml.exe >/dev/null 2>&1 </dev/null; true; }")
+  COMMAND sh -c "/usr/lib/wine/wineserver -k 2>/dev/null; /usr/lib/wine/wineserver -w; /usr/lib/wine/wineserver -p >/dev/null 2>&1 </dev/null && { timeout 120 ${wine32_loader} ${CMAKE_BINARY_DIR}/windows-x86/obj2xml.exe >/dev/null 2>&1 </dev/null; true; }")
 add_test(NAME windows-x86.wineserver_stop COMMAND /usr/lib/wine/wineserver -k)
 set_tests_properties(windows-x86.wineserver_start PROPERTIES ENVIRONMENT "${wine32_environment}"
-  FIXTURES_SETUP wine32_server)
+  FIXTURES_SETUP wine32_server TIMEOUT 300)
 set_tests_properties(windows-x86.wineserver_stop PROPERTIES ENVIRONMENT "${wine32_environment}"
   FIXTURES_CLEANUP wine32_server)
 set(wine32_arguments)

@@ -22,9 +22,15 @@ build/release/obj2xml "$work/built/engine.dat" </dev/null
 cmp "$work/installed/engine.xml" "$work/built/engine.xml"
 xmllint --noout --schema /usr/share/obj2xml/obj2xml.xsd "$work/installed/engine.xml"
 test -f /usr/share/man/man1/obj2xml.1.gz
+MANPAGER=cat man obj2xml >/dev/null
 zcat /usr/share/man/man1/obj2xml.1.gz | groff -man -ww -z
 test -f /usr/share/doc/obj2xml/copyright
 tests/documented_commands.sh /usr/bin
 dpkg -r obj2xml
 test ! -e /usr/bin/obj2xml
+# The README's install command lays out the same files.
+cmake --install build/release --prefix "$work/prefix" >/dev/null
+for installed in bin/obj2xml share/man/man1/obj2xml.1.gz share/obj2xml/obj2xml.xsd share/doc/obj2xml/copyright; do
+  test -f "$work/prefix/$installed"
+done
 echo "The installed program converts the sample as the built one does."
