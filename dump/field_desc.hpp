@@ -2,7 +2,9 @@
 // where each field of a record lies and what kind of field it is.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 struct FieldDesc {
     std::int32_t offset;          // from the start of the enclosing structure; -1 ends the table
@@ -19,6 +21,14 @@ inline constexpr FieldDesc end_of_table{-1, 0, 0, nullptr, nullptr, nullptr};
 inline constexpr int max_bit_names = 32;
 inline constexpr int max_depth = 10;
 inline constexpr int max_name_length = 40;
+
+// The field's bytes as an unsigned little-endian number; a field longer
+// than 4 bytes keeps its first 4.
+constexpr std::uint32_t read_le(std::span<const std::uint8_t> field) {
+    std::uint32_t value = 0;
+    for (std::size_t i = field.size(); i-- > 0;) value = value << 8 | field[i];
+    return value;
+}
 
 enum class RowKind { bitmask, structure, variable, unknown };
 

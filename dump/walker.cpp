@@ -14,24 +14,18 @@ using ElementName = std::array<char, max_name_length + 13>;
 const char* indent(int depth) {
     static constexpr char tabs[] = "\t\t\t\t\t\t\t\t\t\t";
     static_assert(sizeof tabs - 1 == max_depth);
-    if (depth < 0) depth = 0;
-    if (depth > max_depth) depth = max_depth;
-    return tabs + (max_depth - depth);
+    return tabs + (max_depth - std::clamp(depth, 0, max_depth));
 }
 
-// "field_%X" for a row without a name, then "[%d]" for an element of an array.
+// The row's name, or "field_%X" for a row without one, then "[%d]" for an
+// element of an array.
 ElementName element_name(const FieldDesc& row, std::int32_t index) {
-    std::array<char, max_name_length + 1> base{};
     ElementName name{};
-    if (row.name[0])
-        std::snprintf(base.data(), base.size(), "%s", row.name);
-    else
-        std::snprintf(base.data(), base.size(), "field_%X", static_cast<unsigned>(row.offset));
-    if (row.count == 1) {
-        std::snprintf(name.data(), name.size(), "%s", base.data());
-        return name;
-    }
-    std::snprintf(name.data(), name.size(), "%s[%d]", base.data(), static_cast<int>(index));
+    const int length = row.name[0]
+                           ? std::snprintf(name.data(), name.size(), "%s", row.name)
+                           : std::snprintf(name.data(), name.size(), "field_%X", static_cast<unsigned>(row.offset));
+    if (row.count > 1)
+        std::snprintf(name.data() + length, name.size() - static_cast<std::size_t>(length), "[%d]", index);
     return name;
 }
 
@@ -44,40 +38,53 @@ std::span<const std::uint8_t> field_bytes(std::span<const std::uint8_t> bytes, s
     return bytes.subspan(position, length);
 }
 
-// Writes one element and returns its length. The name is made only for a
-// line that is written: most unknown elements are zero and write none.
+// Each writes one element at `position` and returns its length.
+
+std::size_t dump_bitmask(std::FILE* out, std::span<const std::uint8_t> bytes, std::size_t position,
+                         const FieldDesc& row, std::int32_t index, int depth) {
+    const auto field = field_bytes(bytes, position, static_cast<std::size_t>(row.size), row, index);
+    std::fprintf(out, "%s<bitmask name=\"%s\" size=\"%d\">\n", indent(depth), element_name(row, index).data(),
+                 row.size);
+    dump_bits(out, field, row.bitnames, row.size, depth + 1);
+    std::fprintf(out, "%s</bitmask>\n", indent(depth));
+    return field.size();
+}
+
+std::size_t dump_structure(std::FILE* out, std::span<const std::uint8_t> bytes, std::size_t position,
+                           const FieldDesc& row, std::int32_t index, int depth) {
+    field_bytes(bytes, position, 0, row, index);  // the element must start inside the data
+    std::fprintf(out, "%s<structure name=\"%s\">\n", indent(depth), element_name(row, index).data());
+    const std::int32_t span = dump_fields(out, bytes.subspan(position), row.subtable, depth + 1);
+    std::fprintf(out, "%s</structure>\n", indent(depth));
+    return static_cast<std::size_t>(span);
+}
+
+// A variable is always written; an unknown field only when it is not 0.
+std::size_t dump_value(std::FILE* out, std::span<const std::uint8_t> bytes, std::size_t position, const FieldDesc& row,
+                       std::int32_t index, int depth) {
+    const auto field = field_bytes(bytes, position, static_cast<std::size_t>(row.size), row, index);
+    const auto value = static_cast<std::int32_t>(read_le(field));  // "%d": only a 4-byte value can be negative
+    if (kind_of(row) == RowKind::variable)
+        std::fprintf(out, "%s<variable name=\"%s\" size=\"%X\">%d</variable>\n", indent(depth),
+                     element_name(row, index).data(), static_cast<unsigned>(row.size), value);
+    else if (value != 0)
+        std::fprintf(out, "%s<unknown name=\"%s\" size=\"%X\">%d</unknown>\n", indent(depth),
+                     element_name(row, index).data(), static_cast<unsigned>(row.size), value);
+    return field.size();
+}
+
 std::size_t dump_element(std::FILE* out, std::span<const std::uint8_t> bytes, std::size_t position,
                          const FieldDesc& row, std::int32_t index, int depth) {
-    const auto size = static_cast<std::size_t>(row.size);
     switch (kind_of(row)) {
-    case RowKind::bitmask: {
-        const auto field = field_bytes(bytes, position, size, row, index);
-        std::fprintf(out, "%s<bitmask name=\"%s\" size=\"%d\">\n", indent(depth), element_name(row, index).data(),
-                     row.size);
-        dump_bits(out, field, row.bitnames, row.size, depth + 1);
-        std::fprintf(out, "%s</bitmask>\n", indent(depth));
-        return size;
-    }
-    case RowKind::structure: {
-        field_bytes(bytes, position, 0, row, index);  // the element must start inside the data
-        const auto rest = bytes.subspan(position);
-        std::fprintf(out, "%s<structure name=\"%s\">\n", indent(depth), element_name(row, index).data());
-        const std::int32_t span = dump_fields(out, rest, row.subtable, depth + 1);
-        std::fprintf(out, "%s</structure>\n", indent(depth));
-        return static_cast<std::size_t>(span);
-    }
+    case RowKind::bitmask:
+        return dump_bitmask(out, bytes, position, row, index, depth);
+    case RowKind::structure:
+        return dump_structure(out, bytes, position, row, index, depth);
     case RowKind::variable:
     case RowKind::unknown:
         break;
     }
-    const auto value = static_cast<std::int32_t>(read_le(field_bytes(bytes, position, size, row, index)));
-    if (kind_of(row) == RowKind::variable)
-        std::fprintf(out, "%s<variable name=\"%s\" size=\"%X\">%d</variable>\n", indent(depth),
-                     element_name(row, index).data(), static_cast<unsigned>(row.size), static_cast<int>(value));
-    else if (value != 0)
-        std::fprintf(out, "%s<unknown name=\"%s\" size=\"%X\">%d</unknown>\n", indent(depth),
-                     element_name(row, index).data(), static_cast<unsigned>(row.size), static_cast<int>(value));
-    return size;
+    return dump_value(out, bytes, position, row, index, depth);
 }
 
 }  // namespace
@@ -88,7 +95,7 @@ std::int32_t dump_fields(std::FILE* out, std::span<const std::uint8_t> bytes, co
     for (const FieldDesc* row = table; row->offset != -1; ++row) {
         auto position = static_cast<std::size_t>(row->offset);
         for (std::int32_t j = 0; j < row->count; ++j) position += dump_element(out, bytes, position, *row, j, depth);
-        if (position > span) span = position;
+        span = std::max(span, position);
     }
     return static_cast<std::int32_t>(span);
 }
@@ -100,12 +107,10 @@ int dump_bits(std::FILE* out, std::span<const std::uint8_t> bytes, const char* c
     for (int i = 0; bitnames[i] && i < max_bit_names; ++i) {
         const unsigned bit = value >> i & 1U;
         if (!bitnames[i][0] && !bit) continue;
-        ElementName label{};
         if (bitnames[i][0])
-            std::snprintf(label.data(), label.size(), "%s", bitnames[i]);
+            std::fprintf(out, "%s<bit name=\"%s\">%u</bit>\n", indent(depth), bitnames[i], bit);
         else
-            std::snprintf(label.data(), label.size(), "bit%d", i);
-        std::fprintf(out, "%s<bit name=\"%s\">%d</bit>\n", indent(depth), label.data(), static_cast<int>(bit));
+            std::fprintf(out, "%s<bit name=\"bit%d\">%u</bit>\n", indent(depth), i, bit);
     }
     return size;
 }

@@ -8,14 +8,6 @@
 
 #include "dump/field_desc.hpp"
 
-// The field's bytes as an unsigned little-endian number; a field longer
-// than 4 bytes keeps its first 4.
-constexpr std::uint32_t read_le(std::span<const std::uint8_t> field) {
-    std::uint32_t value = 0;
-    for (std::size_t i = field.size(); i-- > 0;) value = value << 8 | field[i];
-    return value;
-}
-
 // Writes the element lines of the structure whose bytes are `bytes` (which
 // end where the data ends) at `depth`; returns the structure's layout span.
 std::int32_t dump_fields(std::FILE* out, std::span<const std::uint8_t> bytes, const FieldDesc* table, int depth);

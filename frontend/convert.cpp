@@ -8,11 +8,7 @@
 
 #include "frontend/document.hpp"
 #include "frontend/fatal.hpp"
-#include "frontend/output_path.hpp"
-#include "platform/console.hpp"
-#include "platform/file.hpp"
-#include "platform/memory.hpp"
-#include "platform/replace.hpp"
+#include "platform/platform.hpp"
 
 namespace {
 
@@ -23,7 +19,6 @@ std::span<const std::uint8_t> load_file(const char* path, FileIdentity& identity
     std::size_t size = 0;
     if (!file_facts(in, size, identity)) fatal("Can't stat %s: %s", path, std::strerror(errno));
     auto* data = static_cast<std::uint8_t*>(alloc_or_fail(size, "data"));
-    advise_filled_whole(data, size);
     if (std::fread(data, 1, size, in) != size)
         fatal("Can't read %s: %s", path,
               std::ferror(in) ? std::strerror(errno) : "File ended before its reported size");

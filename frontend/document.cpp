@@ -1,18 +1,15 @@
 #include "frontend/document.hpp"
 
+#include <cstring>
+
 #include "dump/layouts/class17.hpp"
 #include "dump/walker.hpp"
-#include "frontend/envelope.hpp"
 #include "frontend/fatal.hpp"
+#include "platform/platform.hpp"
 
-namespace {
-
-// The payload table of the object's class, or nullptr for a class without one.
 const FieldDesc* payload_table(std::uint8_t class_byte) {
     return class_of(class_byte) == 0x17 ? class17_fields : nullptr;
 }
-
-}  // namespace
 
 std::size_t required_length(std::span<const std::uint8_t> data) {
     if (data.size() < header_size) return header_size;
@@ -25,7 +22,64 @@ void check_length(const char* path, std::span<const std::uint8_t> data) {
     if (data.size() < needed) fatal("Can't convert %s: file has %zu bytes, needs %zu", path, data.size(), needed);
 }
 
-bool converts_class(std::uint8_t class_byte) { return payload_table(class_byte) != nullptr; }
+char* output_path_for(const char* input_path, const char* separators) {
+    static constexpr char extension[] = ".xml";
+    const std::size_t length = std::strlen(input_path);
+    auto* path = static_cast<char*>(alloc_or_fail(length + sizeof extension, "xmlname"));
+    std::memcpy(path, input_path, length + 1);
+    // A dot in a folder's name is no extension: look only in the last component.
+    char* end = std::strrchr(path + (last_component(input_path, separators) - input_path), '.');
+    if (!end) end = path + length;
+    std::memcpy(end, extension, sizeof extension);  // the block has room for it after the whole input path
+    return path;
+}
+
+namespace {
+
+// What stands for the byte in an attribute value, or nullptr for the byte itself.
+const char* replacement_for(std::uint8_t byte) {
+    switch (byte) {
+    case '&':
+        return "&amp;";
+    case '<':
+        return "&lt;";
+    case '>':
+        return "&gt;";
+    case '"':
+        return "&quot;";
+    default:
+        return byte < 0x20 ? "?" : nullptr;
+    }
+}
+
+}  // namespace
+
+EscapedName escaped_name(std::span<const std::uint8_t, 8> name) {
+    EscapedName text{};
+    char* end = text.data();
+    for (const std::uint8_t byte : name) {
+        if (byte == 0) break;
+        if (const char* replacement = replacement_for(byte)) {
+            const std::size_t length = std::strlen(replacement);
+            std::memcpy(end, replacement, length);
+            end += length;
+        } else {
+            *end++ = static_cast<char>(byte);
+        }
+    }
+    *end = '\0';
+    return text;
+}
+
+void write_envelope_start(std::FILE* out, std::span<const std::uint8_t, header_size> header) {
+    const unsigned class_byte = header[0];
+    const std::uint32_t subclass = read_le(header.subspan<1, 3>());
+    std::fputs("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n", out);
+    std::fprintf(out, "<object class=\"%02X\" subclass=\"%06X\" name=\"%s\">\n", class_byte,
+                 static_cast<unsigned>(subclass), escaped_name(header.subspan<4, 8>()).data());
+}
+
+void write_envelope_end(std::FILE* out) { std::fputs("</object>\n", out); }
 
 bool write_document(std::FILE* out, std::span<const std::uint8_t> data) {
     write_envelope_start(out, data.first<header_size>());

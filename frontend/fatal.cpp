@@ -4,31 +4,19 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/console.hpp"
-
-namespace {
-
-FatalHandler fatal_handler = nullptr;
-
-}  // namespace
-
-void set_fatal_handler(FatalHandler handler) { fatal_handler = handler; }
+#include "platform/platform.hpp"
 
 void fatal(const char* format, ...) {
-    if (fatal_handler) {
-        char message[512];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(message, sizeof message, format, args);
-        va_end(args);
-        fatal_handler(message);
-    }
-    std::fflush(stdout);
-    std::fflush(stderr);
+    // Room for the longest operand a command line can pass (128 KiB on
+    // Linux, 32 Ki characters on Windows) and the words around it.
+    static char message[(128 << 10) + 512];
     va_list args;
     va_start(args, format);
-    write_error_message(format, args);
+    std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    write_error_text(message);
     std::fputs("\nPress any key to abort.", stderr);
     wait_for_key();
     std::fputs("\n", stderr);

@@ -16,12 +16,6 @@
 // and ends the process with status 1.
 [[noreturn]] PRINTF_LIKE(1, 2) void fatal(const char* format, ...);
 
-// Called by fatal with the formatted message instead of reporting and
-// exiting; it must not return (it may throw). For tools that run
-// conversions in-process and must live on; the program sets none.
-using FatalHandler = void (*)(const char* message);
-void set_fatal_handler(FatalHandler handler);
-
 // A block of `size` bytes, or a fatal report naming `label`.
 void* alloc_or_fail(std::size_t size, const char* label);
 

@@ -2,16 +2,13 @@
 // program's reports of failures that real files rarely produce can be
 // tested: OBJ2XML_FAIL=fstat, fclose_input or fclose_output (the first or
 // second stream closed), short_read (the first fread delivers one byte
-// less, without error), create_temporary (a new file cannot be created, as
-// in a folder that is not writable), temporary_name_taken (the first new
-// file's name is taken) or fsync.
+// less, without error), create_temporary (the temporary file cannot be
+// created, as in a folder that is not writable) or fsync.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdarg>
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -51,22 +48,12 @@ int fclose(std::FILE* stream) {
     return result;
 }
 
-int open(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (flags & O_CREAT) {
-        va_list args;
-        va_start(args, flags);
-        mode = va_arg(args, mode_t);
-        va_end(args);
-    }
-    static bool first_new_file = true;
-    const bool taken = failing("temporary_name_taken") && (flags & O_EXCL) && first_new_file;
-    if ((flags & O_EXCL) && (failing("create_temporary") || taken)) {
-        first_new_file = false;
-        errno = taken ? EEXIST : EACCES;
+int mkstemp(char* name_template) {
+    if (failing("create_temporary")) {
+        errno = EACCES;
         return -1;
     }
-    return next<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+    return next<int (*)(char*)>("mkstemp")(name_template);
 }
 
 int fsync(int fd) {

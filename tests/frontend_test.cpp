@@ -2,14 +2,11 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "frontend/document.hpp"
-#include "frontend/envelope.hpp"
 #include "frontend/fatal.hpp"
-#include "frontend/output_path.hpp"
 #include "tests/capture.hpp"
 
 namespace {
@@ -79,25 +76,6 @@ TEST(AllocDeathTest, FailureNamesLabelAndWholeLengthInHex) {
         EXPECT_EXIT((without_console(), check_alloc(nullptr, std::size_t{0x1234567890}, "xmlname")),
                     testing::ExitedWithCode(1), "^Not enough memory for xmlname, wanted 1234567890\n");
     }
-}
-
-TEST(FatalHandler, StopsAConversionWithoutEndingTheProcess) {
-    struct Stopped {
-        std::string message;
-    };
-    set_fatal_handler([](const char* message) { throw Stopped{message}; });
-    const auto stop_message = [](const std::function<void()>& conversion) {
-        try {
-            conversion();
-        } catch (const Stopped& stopped) {
-            return stopped.message;
-        }
-        return std::string("not stopped");
-    };
-    const std::vector<std::uint8_t> short_file(20, 0x17);
-    EXPECT_EQ(stop_message([&] { check_length("engine.dat", short_file); }),
-              "Can't convert engine.dat: file has 20 bytes, needs 366");
-    set_fatal_handler(nullptr);
 }
 
 TEST(WriteDocument, OtherClassStopsAfterTheOpeningLine) {

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <stdexcept>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -77,16 +78,13 @@ struct KeyWaitOutcome {
 pid_t start_on_terminal(int& master, bool input_from_null, int ignored_signal = 0) {
     termios initial = fresh_terminal_settings();
     const pid_t child = forkpty(&master, nullptr, &initial, nullptr);
+    if (child < 0) throw std::runtime_error("forkpty failed");
     if (child == 0) {
         if (input_from_null) dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
         if (ignored_signal) signal(ignored_signal, SIG_IGN);  // as nohup does
         const rlimit no_core{0, 0};
         setrlimit(RLIMIT_CORE, &no_core);  // SIGQUIT would dump one
-        std::vector<char*> argv;
-        for (const std::string& word : program_under_test().command) argv.push_back(const_cast<char*>(word.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
+        exec_program({});
     }
     return child;
 }
@@ -162,17 +160,9 @@ TEST_F(KeyWait, SignalInTheWaitRestoresTheTerminalAndEndsTheProgram) {
 // terminal): the failure ends without a key, on every platform.
 // Waits up to 10 s for the program to end, then kills it; true when it ended with status 1.
 bool ends_with_status_1(pid_t child) {
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            return false;
-        }
-        usleep(10000);
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 1;
+    bool timed_out = false;
+    const int status = wait_for_child(child, 10, timed_out);
+    return !timed_out && WIFEXITED(status) && WEXITSTATUS(status) == 1;
 }
 
 TEST(KeyWaitOnTerminal, InputFromNullIsNotWaitedFor) {

@@ -1,5 +1,7 @@
 #include "tests/process.hpp"
 
+#include "tests/capture.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -22,17 +24,35 @@ ProgramUnderTest& program_under_test() {
     return program;
 }
 
-namespace {
-
-std::string read_all(std::FILE* file) {
-    std::rewind(file);
-    std::string text;
-    for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
-    std::fclose(file);
-    return text;
+void exec_program(const std::vector<std::string>& operands) {
+    std::vector<std::string> arguments = program_under_test().command;
+    arguments.insert(arguments.end(), operands.begin(), operands.end());
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
 }
 
-[[noreturn]] void exec_child(const fs::path& directory, const std::vector<std::string>& arguments,
+int wait_for_child(int child, int seconds, bool& timed_out) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int status = 0;
+    timed_out = false;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            timed_out = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return status;
+}
+
+namespace {
+
+[[noreturn]] void exec_child(const fs::path& directory, const std::vector<std::string>& operands,
                              const RunOptions& options, int out_fd, int err_fd) {
     if (options.stdin_closed) {
         close(STDIN_FILENO);
@@ -57,36 +77,21 @@ std::string read_all(std::FILE* file) {
         setenv("OBJ2XML_FAIL", options.fail_call.c_str(), 1);
     }
     if (chdir(directory.c_str()) != 0) _exit(126);
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+    exec_program(operands);
 }
 
 }  // namespace
 
 RunResult run_program(const fs::path& directory, const std::vector<std::string>& operands,
                       const RunOptions& options) {
-    std::vector<std::string> arguments = program_under_test().command;
-    arguments.insert(arguments.end(), operands.begin(), operands.end());
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
+    std::FILE* out = temporary_stream();
+    std::FILE* err = temporary_stream();
     const pid_t child = fork();
-    if (child == 0) exec_child(directory, arguments, options, fileno(out), fileno(err));
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) exec_child(directory, operands, options, fileno(out), fileno(err));
 
     RunResult result;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    int status = 0;
-    while (waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            result.timed_out = true;
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    const int status = wait_for_child(child, 20, result.timed_out);
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
     result.out = read_all(out);
     result.err = read_all(err);

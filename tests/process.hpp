@@ -34,8 +34,16 @@ struct RunResult {
 };
 
 // Runs the program with `operands` in `directory`; a run longer than 20 s is killed.
+// Fails the test by an exception when the child cannot be made.
 RunResult run_program(const std::filesystem::path& directory, const std::vector<std::string>& operands,
                       const RunOptions& options = {});
+
+// Replaces the calling process by the program with `operands`.
+[[noreturn]] void exec_program(const std::vector<std::string>& operands);
+
+// Waits up to `seconds` for the child to end, then kills it. Returns its
+// wait status; `timed_out` tells whether it was killed.
+int wait_for_child(int child, int seconds, bool& timed_out);
 
 // A fresh folder, removed with everything in it at the end of the test.
 struct ScratchDir {

@@ -17,22 +17,37 @@
 
 #include "tests/process.hpp"
 
+namespace {
+
+constexpr char usage[] =
+    "usage: %s --program PATH [--runner PATH] [--fail-calls LIBRARY] [--setenv NAME=VALUE]... [--no-address-limit] "
+    "[--windows] [--emulated]\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     ProgramUnderTest& program = program_under_test();
     std::string runner;
     std::string path;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--program") && i + 1 < argc) path = argv[++i];
-        else if (!std::strcmp(argv[i], "--runner") && i + 1 < argc) runner = argv[++i];
+        const bool has_value = i + 1 < argc;
+        if (!std::strcmp(argv[i], "--program") && has_value) path = argv[++i];
+        else if (!std::strcmp(argv[i], "--runner") && has_value) runner = argv[++i];
+        else if (!std::strcmp(argv[i], "--fail-calls") && has_value) program.fail_calls = argv[++i];
+        else if (!std::strcmp(argv[i], "--setenv") && has_value) putenv(argv[++i]);
         else if (!std::strcmp(argv[i], "--windows")) program.windows = true;
         else if (!std::strcmp(argv[i], "--no-address-limit")) program.address_limit_applies = false;
         else if (!std::strcmp(argv[i], "--emulated")) program.emulated = true;
-        else if (!std::strcmp(argv[i], "--fail-calls") && i + 1 < argc) program.fail_calls = argv[++i];
-        else if (!std::strcmp(argv[i], "--setenv") && i + 1 < argc) putenv(argv[++i]);
+        else {
+            // A misspelt option must not turn a test into a skip.
+            std::fprintf(stderr, "%s: unknown option or missing value: %s\n", argv[0], argv[i]);
+            std::fprintf(stderr, usage, argv[0]);
+            return 2;
+        }
     }
     if (path.empty() && !GTEST_FLAG_GET(list_tests)) {
-        std::fprintf(stderr, "usage: %s --program PATH [--runner PATH] [--fail-calls LIBRARY] [--setenv NAME=VALUE]... [--no-address-limit] [--windows] [--emulated]\n", argv[0]);
+        std::fprintf(stderr, usage, argv[0]);
         return 2;
     }
     if (!runner.empty()) program.command.push_back(std::filesystem::absolute(runner).string());

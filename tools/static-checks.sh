@@ -7,7 +7,8 @@ clang-format --dry-run --Werror "${sources[@]}"
 cmake --preset test >/dev/null  # compile_commands.json
 status=0
 for source in "${sources[@]}"; do
-  case "$source" in *.cpp) ;; *) continue ;; esac
+  # The Windows layer is compiled, with warnings as errors, by the MinGW-w64 builds.
+  case "$source" in platform/windows.cpp) continue ;; *.cpp) ;; *) continue ;; esac
   # One file per run: clang-tidy 14's va_list check carries state from one file into the next.
   clang-tidy -p build/test --quiet "$source" 2>/dev/null || status=1
 done

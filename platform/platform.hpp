@@ -1,0 +1,75 @@
+// What Windows and POSIX do differently: the console, the facts of an open
+// file, paths, and replacing a file whole. platform/posix.cpp and
+// platform/windows.cpp each implement all of it for their system.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+// The console.
+
+// Opens the null device on any standard descriptor that is closed, so that
+// no file the program opens takes its place (and a message its contents).
+void open_missing_standard_descriptors();
+
+// Writes a finished message on standard error. A Windows console is given
+// it as UTF-16, converted from the active code page, so that a path shows as
+// it was typed; anywhere else its bytes are written as they are.
+void write_error_text(const char* text);
+
+// Waits for one key press on the console, read without echo. Where standard
+// input is no terminal (a file, a pipe, NUL) it reads nothing and returns at
+// once, so scripts never stall and their input is left as it was. A signal
+// that ends the process during the wait leaves the terminal as it found it.
+void wait_for_key();
+
+// Files.
+
+// What tells one file from another: its volume and its number on it.
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+};
+
+// The size and identity of the open file, or false with errno set. A size
+// that does not fit in memory's size type fails with EOVERFLOW.
+bool file_facts(std::FILE* file, std::size_t& size, FileIdentity& identity);
+
+// True when `path` names the file of `identity` now, through links included.
+bool names_file(const char* path, const FileIdentity& identity);
+
+// Paths.
+
+// The characters that end a folder's or a drive's part of a path.
+extern const char* const path_separators;
+
+// Where the last component of `path` starts: after its last separator.
+inline const char* last_component(const char* path, const char* separators = path_separators) {
+    const char* component = path;
+    for (const char* c = path; *c; ++c)
+        if (std::strchr(separators, *c)) component = c + 1;
+    return component;
+}
+
+// Replacing a file: the new contents are written to a temporary file beside
+// it and moved to its path only when whole, so that a failed or interrupted
+// run never leaves a partial file where a whole one stood, and never writes
+// through a link at that path.
+
+// The size of the block that open_temporary_beside writes the name into.
+std::size_t temporary_path_size(const char* path);
+
+// Opens a new, hidden temporary file for writing in text mode in the folder
+// of `path`, with the permission bits of the regular file at `path` or, for
+// a new file, those a new file gets. Its name is written to
+// `temporary_path`. Returns nullptr with errno set on failure.
+std::FILE* open_temporary_beside(const char* path, char* temporary_path);
+
+// Makes what was written to the flushed stream reach the disk.
+bool sync_to_disk(std::FILE* file);
+
+// Renames `temporary_path` over `path`, replacing whatever stood there (a
+// link itself, not its target). False with errno set on failure.
+bool replace_file(const char* temporary_path, const char* path);

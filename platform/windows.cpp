@@ -1,0 +1,185 @@
+// The platform layer on Windows' own run-time (msvcrt), built with MinGW-w64.
+#include <conio.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <limits>
+
+#include "platform/platform.hpp"
+
+// Expand wildcards in the operands at start-up, as a Windows console program does.
+extern "C" {
+int _dowildcard = -1;
+}
+
+// The console.
+
+void open_missing_standard_descriptors() {}
+
+void write_error_text(const char* text) {
+    HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    const int length = static_cast<int>(std::strlen(text));
+    // A character takes at most one UTF-16 unit per byte.
+    auto* wide = GetConsoleMode(console, &mode) && length > 0
+                     ? static_cast<wchar_t*>(std::malloc(static_cast<std::size_t>(length) * sizeof(wchar_t)))
+                     : nullptr;
+    const int units = wide ? MultiByteToWideChar(CP_ACP, 0, text, length, wide, length) : 0;
+    DWORD written = 0;
+    std::fflush(stderr);
+    // Redirected, or without memory: the bytes as they are.
+    if (units <= 0 || !WriteConsoleW(console, wide, static_cast<DWORD>(units), &written, nullptr))
+        std::fputs(text, stderr);
+    std::free(wide);
+}
+
+void wait_for_key() {
+    // _getch reads the console even when standard input is redirected, and
+    // _isatty is true for NUL: only a console input handle has a mode.
+    DWORD mode = 0;
+    if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) (void)_getch();
+}
+
+// Files.
+
+namespace {
+
+// Windows numbers no file in its status: the volume serial number and the
+// file index are what tell files apart.
+bool identity_of_handle(HANDLE handle, FileIdentity& identity) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(handle, &information)) return false;
+    identity.volume = information.dwVolumeSerialNumber;
+    identity.index = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+    return true;
+}
+
+}  // namespace
+
+bool file_facts(std::FILE* file, std::size_t& size, FileIdentity& identity) {
+    struct _stat64 status {};
+    if (_fstat64(_fileno(file), &status) != 0) return false;
+    if (!identity_of_handle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))), identity)) {
+        errno = EIO;
+        return false;
+    }
+    // A 32-bit program cannot hold a file past 4 GiB in memory.
+    if (static_cast<std::uint64_t>(status.st_size) > std::numeric_limits<std::size_t>::max()) {
+        errno = EOVERFLOW;
+        return false;
+    }
+    size = static_cast<std::size_t>(status.st_size);
+    return true;
+}
+
+bool names_file(const char* path, const FileIdentity& identity) {
+    // No access asked for: only the file's facts are read, whatever its permissions.
+    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    FileIdentity named{};
+    const bool known = identity_of_handle(handle, named);
+    CloseHandle(handle);
+    // A file whose identity cannot be read might be the input: take it for it.
+    return !known || (named.volume == identity.volume && named.index == identity.index);
+}
+
+// Paths.
+
+const char* const path_separators = "/\\:";
+
+// Replacing a file.
+
+namespace {
+
+// The temporary file is ".NAME.XXXXXX", NAME kept within 200 bytes and
+// never cut inside a UTF-8 sequence.
+constexpr std::size_t longest_name_kept = 200;
+constexpr char random_part[] = ".XXXXXX";
+
+std::size_t kept_name_length(const char* name) {
+    std::size_t length = std::strlen(name);
+    if (length <= longest_name_kept) return length;
+    length = longest_name_kept;
+    while (length > longest_name_kept - 3 && (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80) --length;
+    return length;
+}
+
+void write_template(const char* path, char* temporary_path) {
+    const char* name = last_component(path);
+    const auto folder = static_cast<std::size_t>(name - path);
+    const std::size_t kept = kept_name_length(name);
+    std::memcpy(temporary_path, path, folder);
+    temporary_path[folder] = '.';
+    std::memcpy(temporary_path + folder + 1, name, kept);
+    std::memcpy(temporary_path + folder + 1 + kept, random_part, sizeof random_part);
+}
+
+// The errno of a Windows error, for strerror.
+int errno_of(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return ENOENT;
+    case ERROR_NOT_SAME_DEVICE:
+        return EXDEV;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+        return EACCES;
+    default:
+        return EIO;
+    }
+}
+
+// A folder or a read-only file at the path refuses for good; anything else
+// that refuses access is being replaced by another process at this moment.
+bool held_by_another(const char* path, DWORD error) {
+    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD lasting = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
+    return (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) &&
+           (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & lasting));
+}
+
+}  // namespace
+
+std::size_t temporary_path_size(const char* path) { return std::strlen(path) + 1 + sizeof random_part; }
+
+std::FILE* open_temporary_beside(const char* path, char* temporary_path) {
+    write_template(path, temporary_path);
+    const int fd = mkstemp(temporary_path);
+    // MinGW-w64's mkstemp opens in binary mode: the document's "\n" must become CR LF.
+    std::FILE* file = fd >= 0 && _setmode(fd, _O_TEXT) != -1 ? _fdopen(fd, "wt") : nullptr;
+    if (!file && fd >= 0) {
+        const int error = errno;
+        _close(fd);
+        std::remove(temporary_path);
+        errno = error;
+    }
+    return file;
+}
+
+bool sync_to_disk(std::FILE* file) { return _commit(_fileno(file)) == 0; }
+
+bool replace_file(const char* temporary_path, const char* path) {
+    constexpr int attempts_while_held = 20;  // about a second in all
+    for (int attempt = 1;; ++attempt) {
+        if (MoveFileExA(temporary_path, path, MOVEFILE_REPLACE_EXISTING)) return true;
+        const DWORD error = GetLastError();
+        if (attempt == attempts_while_held || !held_by_another(path, error)) {
+            errno = errno_of(error);
+            return false;
+        }
+        Sleep(static_cast<DWORD>(5 * attempt));
+    }
+}

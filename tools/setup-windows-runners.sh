@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Makes this machine run the Windows programs' tests under Wine: the 64-bit
+# program directly, the 32-bit one, whose 32-bit code the kernel refuses,
+# through Wine's 32-bit loader under qemu's user-mode emulator. As root;
+# safe to run again. What it changes on the machine:
+#   - Debian's i386 architecture is enabled, and qemu-user-static,
+#     wine32:i386 and wine32-preloader:i386 are installed;
+#   - binfmt_misc is mounted if it is not, and an i386 ELF handler for
+#     /usr/bin/qemu-i386-static (flag F) is registered, until the next boot;
+#   - a 64-bit and a 32-bit Wine prefix are made in /var/cache/obj2xml
+#     (wine64-prefix, wine32-prefix), once;
+#   - each prefix's Wine server is started with its services, and stays
+#     until it has had no program to run for 30 minutes, so that a test
+#     run does not wait for the services' start (which takes seconds, and
+#     under the emulator tens of seconds).
+# Afterwards call 64-bit Wine as /usr/lib/wine/wine64: /usr/bin/wine then
+# goes through the emulated loader.
+set -euo pipefail
+cache=${OBJ2XML_WINE_CACHE:-/var/cache/obj2xml}
+binfmt=/proc/sys/fs/binfmt_misc
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "Enabling the i386 architecture"
+  dpkg --add-architecture i386
+  apt-get update -qq
+fi
+packages=(qemu-user-static wine32:i386 wine32-preloader:i386)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+[ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
+if [ ! -e "$binfmt/qemu-i386" ]; then
+  echo "Registering qemu-i386-static for i386 ELF programs"
+  # 32-bit little-endian ELF executables and shared objects of machine 3 (i386).
+  magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+  mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386-static:F" > "$binfmt/register"
+fi
+
+# Makes the prefix once (a prefix made before wine32 was installed cannot
+# load kernel32), then starts its server and services: prefix, WINEARCH, loader.
+prepare() {
+  local prefix=$1 arch=$2 loader=$3
+  export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=winedbg.exe=d
+  if [ ! -e "$prefix/.obj2xml-ready" ]; then
+    echo "Making the $arch Wine prefix $prefix"
+    rm -rf "$prefix"
+    mkdir -p "$prefix"
+    WINEARCH=$arch "$loader" wineboot --init </dev/null
+    /usr/lib/wine/wineserver -w
+    touch "$prefix/.obj2xml-ready"
+  fi
+  /usr/lib/wine/wineserver -p1800 2>/dev/null || true  # already running: kept
+  timeout 300 "$loader" cmd /c exit </dev/null >/dev/null 2>&1 || true
+  echo "Ready: WINEPREFIX=$prefix $loader PROGRAM.exe"
+}
+prepare "$cache/wine64-prefix" win64 /usr/lib/wine/wine64
+prepare "$cache/wine32-prefix" win32 /usr/lib/wine/wine
