@@ -26,10 +26,6 @@ std::span<const std::uint8_t> load_file(const char* path, FileIdentity& identity
     return {data, size};
 }
 
-[[noreturn]] void refuse_class(std::uint8_t class_byte) {
-    fatal("Can't translate class %02X yet", static_cast<unsigned>(class_byte));
-}
-
 // The document is written to a temporary file beside its path.
 struct Output {
     const char* path;
@@ -44,27 +40,44 @@ Output open_output(const char* path) {
     return output;
 }
 
-// Only a document that reached the disk whole takes its path; anything
-// else is a failure, and what stood at the path stays. A document that
-// replaces its own input reaches stable storage first: the input has no
-// other copy.
-void commit_output(const Output& output, bool replaces_input) {
+// Flushes and closes the stream; false with errno set when anything
+// written to it did not reach the file. A document that replaces its own
+// input reaches stable storage first: the input has no other copy.
+bool close_whole(std::FILE* stream, bool sync) {
     errno = 0;
-    bool whole = std::fflush(output.stream) == 0 && !std::ferror(output.stream) &&
-                 (!replaces_input || sync_to_disk(output.stream));
-    int error = errno ? errno : EIO;  // a write that failed earlier may have left no errno behind
-    if (std::fclose(output.stream) != 0 && whole) {
-        whole = false;
-        error = errno;
-    }
-    if (whole && !replace_file(output.temporary_path, output.path)) {
-        whole = false;
-        error = errno;
-    }
+    bool whole = std::fflush(stream) == 0 && !std::ferror(stream) && (!sync || sync_to_disk(stream));
+    const int error = errno ? errno : EIO;  // a write that failed earlier may have left no errno behind
+    if (std::fclose(stream) != 0 && whole) return false;
+    errno = error;
+    return whole;
+}
+
+// Only a document that reached the disk whole takes its path; anything
+// else is a failure, and what stood at the path stays.
+void commit_output(const Output& output, bool replaces_input) {
+    const bool whole = close_whole(output.stream, replaces_input) && replace_file(output.temporary_path, output.path);
     if (!whole) {
+        const int error = errno;
         std::remove(output.temporary_path);
         fatal("Can't write %s: %s", output.path, std::strerror(error));
     }
+}
+
+// A class the program does not convert: its two envelope lines, for callers
+// that read the class there, go only where no file stands. A file that
+// does (an earlier document, a user's own file, the input) stays as it was.
+[[noreturn]] void refuse_class(const char* output_path, std::span<const std::uint8_t> data) {
+    if (std::FILE* out = create_new_file(output_path)) {
+        write_document(out, data);
+        if (!close_whole(out, false)) {
+            const int error = errno;
+            std::remove(output_path);
+            fatal("Can't write %s: %s", output_path, std::strerror(error));
+        }
+    } else if (errno != EEXIST) {
+        fatal("Can't write %s: %s", output_path, std::strerror(errno));
+    }
+    fatal("Can't translate class %02X yet", static_cast<unsigned>(data[0]));
 }
 
 }  // namespace
@@ -78,12 +91,9 @@ int convert_object(int argc, char** argv) {
     check_length(input_path, data);
 
     const char* output_path = output_path_for(input_path, path_separators);
-    const bool in_place = names_file(output_path, input);
-    if (in_place && !converts_class(data[0])) refuse_class(data[0]);  // the object stays where it is
-
+    if (!converts_class(data[0])) refuse_class(output_path, data);
     const Output output = open_output(output_path);
-    const bool converted = write_document(output.stream, data);
-    commit_output(output, in_place);
-    if (!converted) refuse_class(data[0]);  // its envelope lines stay, for callers that read the class there
+    write_document(output.stream, data);
+    commit_output(output, names_file(output_path, input));
     return 0;
 }

@@ -14,6 +14,9 @@ void fatal(const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
+    // A name's control bytes could move the cursor or retitle the terminal.
+    for (char* c = message; *c; ++c)
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F) *c = '?';
     std::fflush(stdout);
     std::fflush(stderr);
     write_error_text(message);

@@ -19,10 +19,13 @@ void open_missing_standard_descriptors();
 // it was typed; anywhere else its bytes are written as they are.
 void write_error_text(const char* text);
 
-// Waits for one key press on the console, read without echo. Where standard
-// input is no terminal (a file, a pipe, NUL) it reads nothing and returns at
-// once, so scripts never stall and their input is left as it was. A signal
-// that ends the process during the wait leaves the terminal as it found it.
+// Waits for one key press on the console, read without echo, and only where
+// a person can see the prompt and answer it: standard input and standard
+// error are the console, and (on POSIX) the process is the terminal's
+// foreground job. Anywhere else (a file, a pipe, NUL, a background job) it
+// reads nothing and returns at once, so scripts never stall and their input
+// is left as it was. The whole key is consumed. A signal that ends the
+// process during the wait leaves the terminal as it found it.
 void wait_for_key();
 
 // Files.
@@ -61,11 +64,18 @@ inline const char* last_component(const char* path, const char* separators = pat
 // The size of the block that open_temporary_beside writes the name into.
 std::size_t temporary_path_size(const char* path);
 
-// Opens a new, hidden temporary file for writing in text mode in the folder
-// of `path`, with the permission bits of the regular file at `path` or, for
-// a new file, those a new file gets. Its name is written to
+// Opens a new temporary file for writing in text mode in the folder of
+// `path`, whose name never needs a longer path than `path` on Windows, and is
+// hidden on POSIX. It has what the regular file at `path` has (owner, group,
+// permission bits and ACL, where the system has them) or, for a new file,
+// what a new file gets. Its name is written to
 // `temporary_path`. Returns nullptr with errno set on failure.
 std::FILE* open_temporary_beside(const char* path, char* temporary_path);
+
+// Creates a file at `path` and opens it for writing in text mode, only
+// where nothing stands (not even a link); nullptr with errno set (EEXIST
+// where something does) on failure.
+std::FILE* create_new_file(const char* path);
 
 // Makes what was written to the flushed stream reach the disk.
 bool sync_to_disk(std::FILE* file);

@@ -1,6 +1,7 @@
 // The platform layer on POSIX systems.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,10 +19,18 @@ namespace {
 
 termios saved_settings{};
 
-// The signals that end a process whose terminal sends no signals itself
-// while it waits (kill, a closed terminal).
-constexpr int ending_signals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
-struct sigaction previous_actions[std::size(ending_signals)];
+// Every signal that can be caught and whose default action ends the process.
+constexpr int ending_signals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1, SIGSEGV,
+    SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS,  SIGIO,
+#if defined(SIGSTKFLT)
+    SIGSTKFLT,
+#endif
+#if defined(SIGPWR)
+    SIGPWR,
+#endif
+};
+struct sigaction previous_actions[NSIG];
 
 // Gives the terminal its settings back, then lets the signal end the
 // process as it would have: its default action is back, and the signal,
@@ -34,19 +43,32 @@ extern "C" void restore_terminal_and_end(int signal) {
     raise(signal);
 }
 
+// Calls `visit` with every ending signal, the real-time ones included.
+template <typename Visit>
+void for_each_ending_signal(Visit visit) {
+    for (const int signal : ending_signals) visit(signal);
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) visit(signal);
+}
+
 void catch_ending_signals() {
     struct sigaction restore {};
     restore.sa_handler = restore_terminal_and_end;
     sigemptyset(&restore.sa_mask);
-    for (std::size_t i = 0; i < std::size(ending_signals); ++i) {
-        sigaction(ending_signals[i], nullptr, &previous_actions[i]);
-        if (previous_actions[i].sa_handler != SIG_IGN) sigaction(ending_signals[i], &restore, nullptr);
-    }
+    for_each_ending_signal([&](int signal) {
+        sigaction(signal, nullptr, &previous_actions[signal]);
+        if (previous_actions[signal].sa_handler != SIG_IGN) sigaction(signal, &restore, nullptr);
+    });
 }
 
 void release_ending_signals() {
-    for (std::size_t i = 0; i < std::size(ending_signals); ++i)
-        sigaction(ending_signals[i], &previous_actions[i], nullptr);
+    for_each_ending_signal([](int signal) { sigaction(signal, &previous_actions[signal], nullptr); });
+}
+
+// Only a person at the terminal that shows the prompt can answer it, and
+// only a job in the terminal's foreground may take its input (a background
+// job would be stopped).
+bool person_can_answer() {
+    return isatty(STDIN_FILENO) && isatty(STDERR_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp();
 }
 
 }  // namespace
@@ -59,8 +81,7 @@ void open_missing_standard_descriptors() {
 void write_error_text(const char* text) { std::fputs(text, stderr); }
 
 void wait_for_key() {
-    // A file, a pipe or /dev/null is read by no one but its owner: no wait.
-    if (tcgetattr(STDIN_FILENO, &saved_settings) != 0) return;  // only a terminal has settings
+    if (!person_can_answer() || tcgetattr(STDIN_FILENO, &saved_settings) != 0) return;
     termios raw = saved_settings;
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);  // one byte, no echo, Ctrl-C is a key
     raw.c_cc[VMIN] = 1;
@@ -69,7 +90,8 @@ void wait_for_key() {
     tcsetattr(STDIN_FILENO, TCSANOW, &raw);
     char key = 0;
     (void)read(STDIN_FILENO, &key, 1);  // no handler returns here, so no signal interrupts it
-    tcsetattr(STDIN_FILENO, TCSANOW, &saved_settings);
+    // The rest of the key (an arrow's escape sequence) is discarded, not left for the shell.
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_settings);
     release_ending_signals();
 }
 
@@ -133,14 +155,48 @@ void write_template(const char* path, char* temporary_path) {
     std::memcpy(temporary_path + folder + 1 + kept, random_part, sizeof random_part);
 }
 
-// The permission bits the file at `path` has or, for a new file, those a
-// new file gets: 0666 less the umask.
-mode_t permissions_for(const char* path) {
-    struct stat existing {};
-    if (lstat(path, &existing) == 0 && S_ISREG(existing.st_mode)) return existing.st_mode & 0777;
+mode_t new_file_permissions() {
     const mode_t mask = umask(0);
     umask(mask);
     return 0666 & ~mask;
+}
+
+// Gives the new file the access ACL of the file at `path`, if it has one.
+bool carry_acl_over(int fd, const char* path) {
+#if defined(__linux__)
+    static char acl[64 << 10];  // the largest value an extended attribute may have
+    const ssize_t size = lgetxattr(path, "system.posix_acl_access", acl, sizeof acl);
+    if (size < 0) return errno == ENODATA || errno == ENOTSUP;  // none to carry over
+    return fsetxattr(fd, "system.posix_acl_access", acl, static_cast<std::size_t>(size), 0) == 0;
+#else
+    (void)fd;
+    (void)path;
+    return true;
+#endif
+}
+
+// Gives the new file what the regular file at `path` had, so that no one
+// gains access: its owner and group where the process may set them (root
+// may), its permission bits and its access ACL. A new file gets 0666 less
+// the umask.
+bool carry_over(int fd, const char* path) {
+    struct stat existing {};
+    if (lstat(path, &existing) != 0 || !S_ISREG(existing.st_mode)) return fchmod(fd, new_file_permissions()) == 0;
+    (void)fchown(fd, existing.st_uid, existing.st_gid);  // refused to others than root: the file stays theirs
+    return fchmod(fd, existing.st_mode & 0777) == 0 && carry_acl_over(fd, path);
+}
+
+// A stream on the new file `fd` at `path` when it is `usable`; otherwise, or
+// without memory for a stream, the file is closed and removed, keeping errno.
+std::FILE* stream_on_new_file(int fd, const char* path, bool usable) {
+    std::FILE* file = usable ? fdopen(fd, "w") : nullptr;
+    if (!file) {
+        const int error = errno;
+        close(fd);
+        unlink(path);
+        errno = error;
+    }
+    return file;
 }
 
 }  // namespace
@@ -150,15 +206,12 @@ std::size_t temporary_path_size(const char* path) { return std::strlen(path) + 1
 std::FILE* open_temporary_beside(const char* path, char* temporary_path) {
     write_template(path, temporary_path);
     const int fd = mkstemp(temporary_path);
-    std::FILE* file = nullptr;
-    if (fd >= 0 && fchmod(fd, permissions_for(path)) == 0) file = fdopen(fd, "w");
-    if (!file && fd >= 0) {
-        const int error = errno;
-        close(fd);
-        unlink(temporary_path);
-        errno = error;
-    }
-    return file;
+    return fd < 0 ? nullptr : stream_on_new_file(fd, temporary_path, carry_over(fd, path));
+}
+
+std::FILE* create_new_file(const char* path) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return fd < 0 ? nullptr : stream_on_new_file(fd, path, true);
 }
 
 bool sync_to_disk(std::FILE* file) { return fsync(fileno(file)) == 0; }

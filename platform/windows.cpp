@@ -39,9 +39,14 @@ void write_error_text(const char* text) {
 
 void wait_for_key() {
     // _getch reads the console even when standard input is redirected, and
-    // _isatty is true for NUL: only a console input handle has a mode.
+    // _isatty is true for NUL: only a console handle has a mode. The prompt
+    // must be on the console too, or no one sees it.
     DWORD mode = 0;
-    if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) (void)_getch();
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (!GetConsoleMode(input, &mode) || !GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode)) return;
+    const int key = _getch();
+    if (key == 0 || key == 0xE0) (void)_getch();  // a function or arrow key comes as two codes
+    FlushConsoleInputBuffer(input);               // and nothing typed with it is left for the shell
 }
 
 // Files.
@@ -96,27 +101,29 @@ const char* const path_separators = "/\\:";
 
 namespace {
 
-// The temporary file is ".NAME.XXXXXX", NAME kept within 200 bytes and
-// never cut inside a UTF-8 sequence.
-constexpr std::size_t longest_name_kept = 200;
-constexpr char random_part[] = ".XXXXXX";
+// The temporary file's name is the document's with its last six characters
+// (UTF-16 units, as Windows counts a path) replaced by random letters, so
+// that its path is never longer than the document's: "engine.xml" gives
+// "engiAb12Cd". A name shorter than six characters gives six letters.
+constexpr char random_part[] = "XXXXXX";
+constexpr std::size_t random_letters = sizeof random_part - 1;
 
+// How many bytes of the UTF-8 `name` to keep before the random letters.
 std::size_t kept_name_length(const char* name) {
     std::size_t length = std::strlen(name);
-    if (length <= longest_name_kept) return length;
-    length = longest_name_kept;
-    while (length > longest_name_kept - 3 && (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80) --length;
+    for (std::size_t units = 0; units < random_letters && length > 0;) {
+        const auto lead = static_cast<unsigned char>(name[--length]);
+        if ((lead & 0xC0) == 0x80) continue;  // a continuation byte: the character starts earlier
+        units += lead >= 0xF0 ? 2 : 1;        // four bytes take a surrogate pair
+    }
     return length;
 }
 
 void write_template(const char* path, char* temporary_path) {
     const char* name = last_component(path);
-    const auto folder = static_cast<std::size_t>(name - path);
-    const std::size_t kept = kept_name_length(name);
-    std::memcpy(temporary_path, path, folder);
-    temporary_path[folder] = '.';
-    std::memcpy(temporary_path + folder + 1, name, kept);
-    std::memcpy(temporary_path + folder + 1 + kept, random_part, sizeof random_part);
+    const auto kept = static_cast<std::size_t>(name - path) + kept_name_length(name);
+    std::memcpy(temporary_path, path, kept);
+    std::memcpy(temporary_path + kept, random_part, sizeof random_part);
 }
 
 // The errno of a Windows error, for strerror.
@@ -153,20 +160,35 @@ bool held_by_another(const char* path, DWORD error) {
 
 }  // namespace
 
-std::size_t temporary_path_size(const char* path) { return std::strlen(path) + 1 + sizeof random_part; }
+std::size_t temporary_path_size(const char* path) { return std::strlen(path) + sizeof random_part; }
+
+namespace {
+
+// A text stream on the new file `fd` at `path`; without one, the file is
+// closed and removed, keeping errno. MinGW-w64's mkstemp opens in binary
+// mode: the document's "\n" must become CR LF.
+std::FILE* stream_on_new_file(int fd, const char* path) {
+    std::FILE* file = _setmode(fd, _O_TEXT) != -1 ? _fdopen(fd, "wt") : nullptr;
+    if (!file) {
+        const int error = errno;
+        _close(fd);
+        std::remove(path);
+        errno = error;
+    }
+    return file;
+}
+
+}  // namespace
 
 std::FILE* open_temporary_beside(const char* path, char* temporary_path) {
     write_template(path, temporary_path);
     const int fd = mkstemp(temporary_path);
-    // MinGW-w64's mkstemp opens in binary mode: the document's "\n" must become CR LF.
-    std::FILE* file = fd >= 0 && _setmode(fd, _O_TEXT) != -1 ? _fdopen(fd, "wt") : nullptr;
-    if (!file && fd >= 0) {
-        const int error = errno;
-        _close(fd);
-        std::remove(temporary_path);
-        errno = error;
-    }
-    return file;
+    return fd < 0 ? nullptr : stream_on_new_file(fd, temporary_path);
+}
+
+std::FILE* create_new_file(const char* path) {
+    const int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT, _S_IREAD | _S_IWRITE);
+    return fd < 0 ? nullptr : stream_on_new_file(fd, path);
 }
 
 bool sync_to_disk(std::FILE* file) { return _commit(_fileno(file)) == 0; }

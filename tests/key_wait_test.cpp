@@ -73,20 +73,37 @@ struct KeyWaitOutcome {
     int signal = 0;  // the signal that ended the program, if one did
 };
 
-// Runs the whole command without an operand on a terminal, with standard
-// input from the terminal or from /dev/null, and returns its pid.
-pid_t start_on_terminal(int& master, bool input_from_null, int ignored_signal = 0) {
+// How the program is started on a terminal.
+struct Start {
+    bool input_from_null = false;
+    bool error_to_file = false;  // standard error redirected away from the terminal
+    bool background = false;     // a job that is not the terminal's foreground job
+    int ignored_signal = 0;      // ignored from the start, as nohup does
+    std::string shell_after;     // run by sh after the program, on the same terminal
+};
+
+// Runs the whole command without an operand on a terminal; returns its pid.
+pid_t start_on_terminal(int& master, const Start& start = {}) {
     termios initial = fresh_terminal_settings();
     const pid_t child = forkpty(&master, nullptr, &initial, nullptr);
     if (child < 0) throw std::runtime_error("forkpty failed");
-    if (child == 0) {
-        if (input_from_null) dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
-        if (ignored_signal) signal(ignored_signal, SIG_IGN);  // as nohup does
-        const rlimit no_core{0, 0};
-        setrlimit(RLIMIT_CORE, &no_core);  // SIGQUIT would dump one
-        exec_program({});
+    if (child != 0) return child;
+    if (start.input_from_null) dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
+    if (start.error_to_file) dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
+    if (start.ignored_signal) signal(start.ignored_signal, SIG_IGN);
+    const rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);  // SIGQUIT would dump one
+    if (start.background || !start.shell_after.empty()) {
+        const pid_t job = fork();
+        if (job > 0) {
+            int status = 0;
+            waitpid(job, &status, 0);
+            if (!start.shell_after.empty()) execl("/bin/sh", "sh", "-c", start.shell_after.c_str(), nullptr);
+            _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128);
+        }
+        if (start.background) setpgid(0, 0);  // a process group of its own, not the terminal's
     }
-    return child;
+    exec_program({});
 }
 
 // Runs the program without an operand on a terminal and, at the prompt,
@@ -94,7 +111,9 @@ pid_t start_on_terminal(int& master, bool input_from_null, int ignored_signal = 
 KeyWaitOutcome end_wait_at_prompt(char key, int signal = 0, int ignored_signal = 0) {
     KeyWaitOutcome outcome;
     int master = -1;
-    const pid_t child = start_on_terminal(master, false, ignored_signal);
+    Start start;
+    start.ignored_signal = ignored_signal;
+    const pid_t child = start_on_terminal(master, start);
     outcome.before_key = read_until(master, "Press any key to abort.");
     usleep(200000);
     int status = 0;
@@ -134,6 +153,24 @@ TEST_F(KeyWait, OneKeyEndsTheWaitWithoutEchoAndRestoresTheTerminal) {
     EXPECT_TRUE(terminal_settings_equal(outcome.afterwards, fresh_terminal_settings()));
 }
 
+TEST_F(KeyWait, AnArrowKeyIsConsumedWhole) {
+    int master = -1;
+    Start start;
+    start.shell_after = "IFS= read -r line; printf '<%s>' \"$line\"";
+    const pid_t child = start_on_terminal(master, start);
+    read_until(master, "Press any key to abort.");
+    usleep(200000);
+    (void)write(master, "\x1b[A", 3);  // the up arrow
+    read_until(master, "\r\n");
+    usleep(200000);
+    (void)write(master, "ok\n", 3);
+    const std::string shown = read_until(master, ">");
+    EXPECT_NE(shown.find("<ok>"), std::string::npos) << shown;
+    bool timed_out = false;
+    wait_for_child(child, 10, timed_out);
+    close(master);
+}
+
 TEST_F(KeyWait, InterruptKeyIsJustAKey) {
     const KeyWaitOutcome outcome = end_wait_at_prompt('\x03');
     EXPECT_TRUE(outcome.waited);
@@ -143,7 +180,7 @@ TEST_F(KeyWait, InterruptKeyIsJustAKey) {
 }
 
 TEST_F(KeyWait, SignalInTheWaitRestoresTheTerminalAndEndsTheProgram) {
-    for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGRTMIN + 3}) {
         const KeyWaitOutcome outcome = end_wait_at_prompt(0, signal);
         EXPECT_TRUE(outcome.waited) << signal;
         EXPECT_EQ(outcome.signal, signal);
@@ -165,18 +202,36 @@ bool ends_with_status_1(pid_t child) {
     return !timed_out && WIFEXITED(status) && WEXITSTATUS(status) == 1;
 }
 
-TEST(KeyWaitOnTerminal, InputFromNullIsNotWaitedFor) {
-    int master = -1;
-    const pid_t child = start_on_terminal(master, true);
-    const std::string shown = read_until(master, "Press any key to abort.");
-    EXPECT_TRUE(ends_with_status_1(child));
-    close(master);
-    EXPECT_EQ(visible_letters(shown), "GivefilenameasparameterPressanykeytoabort") << shown;
+TEST(KeyWaitOnTerminal, NoWaitWhereNoOneCanAnswer) {
+    struct Case {
+        const char* what;
+        Start start;
+        const char* shown;
+    };
+    const auto with = [](bool Start::*setting) {
+        Start start;
+        start.*setting = true;
+        return start;
+    };
+    const Case cases[] = {
+        {"input from /dev/null", with(&Start::input_from_null), "GivefilenameasparameterPressanykeytoabort"},
+        {"standard error to a file", with(&Start::error_to_file), ""},
+        {"a background job", with(&Start::background), "GivefilenameasparameterPressanykeytoabort"},
+    };
+    for (const Case& c : cases) {
+        if (c.start.background && program_under_test().command.size() > 1) continue;  // Wine's jobs are its own
+        int master = -1;
+        const pid_t child = start_on_terminal(master, c.start);
+        const std::string shown = read_until(master, "Pressanykeytoabort", true);
+        EXPECT_TRUE(ends_with_status_1(child)) << c.what;
+        close(master);
+        EXPECT_EQ(visible_letters(shown), c.shown) << c.what << ": " << shown;
+    }
 }
 
 TEST(KeyWaitOnTerminal, InputFromTheTerminalWaitsForAKey) {
     int master = -1;
-    const pid_t child = start_on_terminal(master, false);
+    const pid_t child = start_on_terminal(master);
     const std::string shown = read_until(master, "Pressanykeytoabort", true);
     usleep(500000);
     int status = 0;
