@@ -3,12 +3,15 @@
 // tested: OBJ2XML_FAIL=fstat, fclose_input or fclose_output (the first or
 // second stream closed), short_read (the first fread delivers one byte
 // less, without error), create_temporary (the temporary file cannot be
-// created, as in a folder that is not writable) or fsync.
+// created, as in a folder that is not writable), create_new (a new file at
+// its own path cannot be created), fchmod or fsync.
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -54,6 +57,26 @@ int mkstemp(char* name_template) {
         return -1;
     }
     return next<int (*)(char*)>("mkstemp")(name_template);
+}
+
+int open(const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const auto mode = static_cast<mode_t>(va_arg(args, int));
+    va_end(args);
+    if ((flags & O_EXCL) && failing("create_new")) {
+        errno = EACCES;
+        return -1;
+    }
+    return next<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+}
+
+int fchmod(int fd, mode_t mode) {
+    if (failing("fchmod")) {
+        errno = EIO;
+        return -1;
+    }
+    return next<int (*)(int, mode_t)>("fchmod")(fd, mode);
 }
 
 int fsync(int fd) {

@@ -389,6 +389,14 @@ TEST_F(Program, DocumentNotWrittenWholeIsAFailure) {
     EXPECT_TRUE(result.err.starts_with(expected)) << result.err;
     EXPECT_EQ(read_file(file("engine.xml")), expected_document(earlier));
     EXPECT_EQ(folder_names(scratch.path), (std::vector<std::string>{"engine.dat", "engine.xml"}));
+
+    // The two lines of a refused class, cut short: no part of them is left.
+    write_file(file("wagon.dat"), object_file(0x18, "WAGON", 0));
+    options.file_size_limit = 80;  // the lines take 96 bytes, the message fewer
+    const RunResult refused = run({"wagon.dat"}, options);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.starts_with("Can't write wagon.xml: ")) << refused.err;  // Windows' error text varies
+    EXPECT_FALSE(fs::exists(file("wagon.xml")));
 }
 
 TEST_F(Program, AllocationFailureNamesTheWholeLength) {
@@ -471,6 +479,7 @@ TEST_F(Program, FailuresOfTheInputsCallsAreReported) {
     write_file(file("engine.dat"), object_file(0x17, "ENGINE"));
     const Bytes in_place = object_file(0x17, "INPLACE");
     write_file(file("inplace.xml"), in_place);
+    write_file(file("wagon.dat"), object_file(0x18, "WAGON", 0));
     struct Case {
         const char* call;
         const char* operand;
@@ -483,6 +492,8 @@ TEST_F(Program, FailuresOfTheInputsCallsAreReported) {
         {"create_temporary", "engine.dat", "Can't write engine.xml: Permission denied"},
         {"fclose_output", "engine.dat", "Can't write engine.xml: Input/output error"},
         {"fsync", "inplace.xml", "Can't write inplace.xml: Input/output error"},
+        {"fchmod", "engine.dat", "Can't write engine.xml: Input/output error"},
+        {"create_new", "wagon.dat", "Can't write wagon.xml: Permission denied"},
     };
     for (const Case& c : cases) {
         RunOptions options;
@@ -490,7 +501,8 @@ TEST_F(Program, FailuresOfTheInputsCallsAreReported) {
         const RunResult result = run({c.operand}, options);
         EXPECT_EQ(result.status, 1) << c.call;
         EXPECT_EQ(result.err, failure(c.message));
-        EXPECT_EQ(folder_names(scratch.path), (std::vector<std::string>{"engine.dat", "inplace.xml"})) << c.call;
+        EXPECT_EQ(folder_names(scratch.path), (std::vector<std::string>{"engine.dat", "inplace.xml", "wagon.dat"}))
+            << c.call;
     }
     EXPECT_EQ(read_file(file("inplace.xml")), std::string(in_place.begin(), in_place.end()));
 }
