@@ -22,16 +22,16 @@ void check_length(const char* path, std::span<const std::uint8_t> data) {
     if (data.size() < needed) fatal("Can't convert %s: file has %zu bytes, needs %zu", path, data.size(), needed);
 }
 
-char* output_path_for(const char* input_path, const char* separators) {
-    static constexpr char extension[] = ".xml";
-    const std::size_t length = std::strlen(input_path);
-    auto* path = static_cast<char*>(alloc_or_fail(length + sizeof extension, "xmlname"));
-    std::memcpy(path, input_path, length + 1);
+char* replace_extension(const char* path, const char* extension, const char* label, const char* separators) {
+    const std::size_t length = std::strlen(path);
+    const std::size_t extension_size = std::strlen(extension) + 1;
+    auto* result = static_cast<char*>(alloc_or_fail(length + extension_size, label));
+    std::memcpy(result, path, length + 1);
     // A dot in a folder's name is no extension: look only in the last component.
-    char* end = std::strrchr(path + (last_component(input_path, separators) - input_path), '.');
-    if (!end) end = path + length;
-    std::memcpy(end, extension, sizeof extension);  // the block has room for it after the whole input path
-    return path;
+    char* end = std::strrchr(result + (last_component(path, separators) - path), '.');
+    if (!end) end = result + length;
+    std::memcpy(end, extension, extension_size);  // the block has room for it after the whole path
+    return result;
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "dump/field_desc.hpp"
+#include "platform/platform.hpp"
 
 inline constexpr std::size_t header_size = 16;
 
@@ -28,10 +29,11 @@ std::size_t required_length(std::span<const std::uint8_t> data);
 // Refuses, naming `path`, a file too short for what is read from it.
 void check_length(const char* path, std::span<const std::uint8_t> data);
 
-// The input path with the extension of its last component replaced by
-// ".xml", or ".xml" appended when that component has no dot. `separators`
-// are the characters that end a folder's or a drive's part.
-char* output_path_for(const char* input_path, const char* separators);
+// `path` with the extension of its last component replaced by `extension`
+// (".xml"), or `extension` appended when that component has no dot, in a
+// block for `label`. `separators` end a folder's or a drive's part.
+char* replace_extension(const char* path, const char* extension, const char* label,
+                        const char* separators = path_separators);
 
 // Room for the 8 name bytes, each at its longest escaped ("&quot;").
 using EscapedName = std::array<char, 8 * 6 + 1>;

@@ -64,13 +64,14 @@ inline const char* last_component(const char* path, const char* separators = pat
 // The size of the block that open_temporary_beside writes the name into.
 std::size_t temporary_path_size(const char* path);
 
-// Opens a new temporary file for writing in text mode in the folder of
+// Opens a new temporary file for writing, in text mode or binary mode
+// (where the two differ), in the folder of
 // `path`, whose name never needs a longer path than `path` on Windows, and is
 // hidden on POSIX. It has what the regular file at `path` has (owner, group,
 // permission bits and ACL, where the system has them) or, for a new file,
 // what a new file gets. Its name is written to
 // `temporary_path`. Returns nullptr with errno set on failure.
-std::FILE* open_temporary_beside(const char* path, char* temporary_path);
+std::FILE* open_temporary_beside(const char* path, char* temporary_path, bool text);
 
 // Creates a file at `path` and opens it for writing in text mode, only
 // where nothing stands (not even a link); nullptr with errno set (EEXIST

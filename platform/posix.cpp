@@ -203,7 +203,7 @@ std::FILE* stream_on_new_file(int fd, const char* path, bool usable) {
 
 std::size_t temporary_path_size(const char* path) { return std::strlen(path) + 1 + sizeof random_part; }
 
-std::FILE* open_temporary_beside(const char* path, char* temporary_path) {
+std::FILE* open_temporary_beside(const char* path, char* temporary_path, bool /*text: POSIX has one mode*/) {
     write_template(path, temporary_path);
     const int fd = mkstemp(temporary_path);
     return fd < 0 ? nullptr : stream_on_new_file(fd, temporary_path, carry_over(fd, path));

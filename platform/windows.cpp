@@ -164,11 +164,11 @@ std::size_t temporary_path_size(const char* path) { return std::strlen(path) + s
 
 namespace {
 
-// A text stream on the new file `fd` at `path`; without one, the file is
-// closed and removed, keeping errno. MinGW-w64's mkstemp opens in binary
-// mode: the document's "\n" must become CR LF.
-std::FILE* stream_on_new_file(int fd, const char* path) {
-    std::FILE* file = _setmode(fd, _O_TEXT) != -1 ? _fdopen(fd, "wt") : nullptr;
+// A stream on the new file `fd` at `path`; without one, the file is closed
+// and removed, keeping errno. MinGW-w64's mkstemp opens in binary mode: in
+// a text file "\n" must become CR LF.
+std::FILE* stream_on_new_file(int fd, const char* path, bool text) {
+    std::FILE* file = _setmode(fd, text ? _O_TEXT : _O_BINARY) != -1 ? _fdopen(fd, text ? "wt" : "wb") : nullptr;
     if (!file) {
         const int error = errno;
         _close(fd);
@@ -180,15 +180,15 @@ std::FILE* stream_on_new_file(int fd, const char* path) {
 
 }  // namespace
 
-std::FILE* open_temporary_beside(const char* path, char* temporary_path) {
+std::FILE* open_temporary_beside(const char* path, char* temporary_path, bool text) {
     write_template(path, temporary_path);
     const int fd = mkstemp(temporary_path);
-    return fd < 0 ? nullptr : stream_on_new_file(fd, temporary_path);
+    return fd < 0 ? nullptr : stream_on_new_file(fd, temporary_path, text);
 }
 
 std::FILE* create_new_file(const char* path) {
     const int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT, _S_IREAD | _S_IWRITE);
-    return fd < 0 ? nullptr : stream_on_new_file(fd, path);
+    return fd < 0 ? nullptr : stream_on_new_file(fd, path, true);
 }
 
 bool sync_to_disk(std::FILE* file) { return _commit(_fileno(file)) == 0; }

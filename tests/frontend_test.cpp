@@ -11,8 +11,8 @@
 
 namespace {
 
-std::string posix_output(const char* input) { return output_path_for(input, "/"); }
-std::string windows_output(const char* input) { return output_path_for(input, "/\\:"); }
+std::string posix_output(const char* input) { return replace_extension(input, ".xml", "xmlname", "/"); }
+std::string windows_output(const char* input) { return replace_extension(input, ".xml", "xmlname", "/\\:"); }
 
 std::string name_of(std::array<std::uint8_t, 8> bytes) { return escaped_name(bytes).data(); }
 

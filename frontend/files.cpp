@@ -1,0 +1,46 @@
+#include "frontend/files.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+#include "frontend/fatal.hpp"
+
+std::span<std::uint8_t> load_file(const char* path, FileIdentity& identity, bool missing_ok) {
+    std::FILE* in = std::fopen(path, "rb");
+    if (!in && missing_ok && errno == ENOENT) return {};
+    if (!in) fatal("Can't read %s: %s", path, std::strerror(errno));
+    std::size_t size = 0;
+    if (!file_facts(in, size, identity)) fatal("Can't stat %s: %s", path, std::strerror(errno));
+    auto* data = static_cast<std::uint8_t*>(alloc_or_fail(size, "data"));
+    if (std::fread(data, 1, size, in) != size)
+        fatal("Can't read %s: %s", path,
+              std::ferror(in) ? std::strerror(errno) : "File ended before its reported size");
+    if (std::fclose(in) != 0) fatal("Can't close %s: %s", path, std::strerror(errno));
+    return {data, size};
+}
+
+Output open_output(const char* path, const char* label, bool text) {
+    Output output{path, static_cast<char*>(alloc_or_fail(temporary_path_size(path), label)), nullptr};
+    output.stream = open_temporary_beside(path, output.temporary_path, text);
+    if (!output.stream) fatal("Can't write %s: %s", path, std::strerror(errno));
+    return output;
+}
+
+bool close_whole(std::FILE* stream, bool sync) {
+    errno = 0;
+    bool whole = std::fflush(stream) == 0 && !std::ferror(stream) && (!sync || sync_to_disk(stream));
+    const int error = errno ? errno : EIO;  // a write that failed earlier may have left no errno behind
+    if (std::fclose(stream) != 0 && whole) return false;
+    errno = error;
+    return whole;
+}
+
+void commit_output(const Output& output, bool replaces_input) {
+    const bool whole = close_whole(output.stream, replaces_input) && replace_file(output.temporary_path, output.path);
+    if (!whole) {
+        const int error = errno;
+        std::remove(output.temporary_path);
+        fatal("Can't write %s: %s", output.path, std::strerror(error));
+    }
+}
+
