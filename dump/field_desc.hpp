@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 struct FieldDesc {
     std::int32_t offset;          // from the start of the enclosing structure; -1 ends the table
@@ -14,6 +15,15 @@ struct FieldDesc {
 };
 
 inline constexpr FieldDesc end_of_table{-1, 0, 0, nullptr, nullptr, nullptr};
+
+// Stores `value` in the field's bytes, little-endian; bits past the
+// field's length are dropped.
+constexpr void write_le(std::span<std::uint8_t> field, std::uint32_t value) {
+    for (std::uint8_t& byte : field) {
+        byte = static_cast<std::uint8_t>(value & 0xFF);
+        value >>= 8;
+    }
+}
 
 // Bit lists are read into a 32-bit value, and indent runs are this deep.
 inline constexpr int max_bit_names = 32;

@@ -8,31 +8,12 @@
 
 namespace {
 
-// A name, "[", an index of up to 10 digits, "]" and the terminator.
-using ElementName = std::array<char, max_name_length + 13>;
-
 const char* indent(int depth) {
     static constexpr char tabs[] = "\t\t\t\t\t\t\t\t\t\t";
     static_assert(sizeof tabs - 1 == max_depth);
     if (depth < 0) depth = 0;
     if (depth > max_depth) depth = max_depth;
     return tabs + (max_depth - depth);
-}
-
-// "field_%X" for a row without a name, then "[%d]" for an element of an array.
-ElementName element_name(const FieldDesc& row, std::int32_t index) {
-    std::array<char, max_name_length + 1> base{};
-    ElementName name{};
-    if (row.name[0])
-        std::snprintf(base.data(), base.size(), "%s", row.name);
-    else
-        std::snprintf(base.data(), base.size(), "field_%X", static_cast<unsigned>(row.offset));
-    if (row.count == 1) {
-        std::snprintf(name.data(), name.size(), "%s", base.data());
-        return name;
-    }
-    std::snprintf(name.data(), name.size(), "%s[%d]", base.data(), static_cast<int>(index));
-    return name;
 }
 
 // The `length` bytes at `position`, or a fatal report when the data ends first.
@@ -82,6 +63,30 @@ std::size_t dump_element(std::FILE* out, std::span<const std::uint8_t> bytes, st
 
 }  // namespace
 
+ElementName element_name(const FieldDesc& row, std::int32_t index) {
+    std::array<char, max_name_length + 1> base{};
+    ElementName name{};
+    if (row.name[0])
+        std::snprintf(base.data(), base.size(), "%s", row.name);
+    else
+        std::snprintf(base.data(), base.size(), "field_%X", static_cast<unsigned>(row.offset));
+    if (row.count == 1) {
+        std::snprintf(name.data(), name.size(), "%s", base.data());
+        return name;
+    }
+    std::snprintf(name.data(), name.size(), "%s[%d]", base.data(), static_cast<int>(index));
+    return name;
+}
+
+ElementName bit_name(const char* const* bitnames, int index) {
+    ElementName label{};
+    if (bitnames[index][0])
+        std::snprintf(label.data(), label.size(), "%s", bitnames[index]);
+    else
+        std::snprintf(label.data(), label.size(), "bit%d", index);
+    return label;
+}
+
 std::int32_t dump_fields(std::FILE* out, std::span<const std::uint8_t> bytes, const FieldDesc* table, int depth) {
     std::fflush(out);
     std::size_t span = 0;
@@ -100,12 +105,8 @@ int dump_bits(std::FILE* out, std::span<const std::uint8_t> bytes, const char* c
     for (int i = 0; bitnames[i] && i < max_bit_names; ++i) {
         const unsigned bit = value >> i & 1U;
         if (!bitnames[i][0] && !bit) continue;
-        ElementName label{};
-        if (bitnames[i][0])
-            std::snprintf(label.data(), label.size(), "%s", bitnames[i]);
-        else
-            std::snprintf(label.data(), label.size(), "bit%d", i);
-        std::fprintf(out, "%s<bit name=\"%s\">%d</bit>\n", indent(depth), label.data(), static_cast<int>(bit));
+        std::fprintf(out, "%s<bit name=\"%s\">%d</bit>\n", indent(depth), bit_name(bitnames, i).data(),
+                     static_cast<int>(bit));
     }
     return size;
 }

@@ -2,6 +2,7 @@
 // lines, guided only by a field-description table.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -15,6 +16,16 @@ constexpr std::uint32_t read_le(std::span<const std::uint8_t> field) {
     for (std::size_t i = field.size(); i-- > 0;) value = value << 8 | field[i];
     return value;
 }
+
+// A name, "[", an index of up to 10 digits, "]" and the terminator.
+using ElementName = std::array<char, max_name_length + 13>;
+
+// The name attribute of an element: the row's name, or "field_%X" after its
+// offset for a row without one, then "[%d]" for an element of an array.
+ElementName element_name(const FieldDesc& row, std::int32_t index);
+
+// The name attribute of bit `index`: its name, or "bit%d" for a bit without one.
+ElementName bit_name(const char* const* bitnames, int index);
 
 // Writes the element lines of the structure whose bytes are `bytes` (which
 // end where the data ends) at `depth`; returns the structure's layout span.

@@ -5,14 +5,9 @@
 #include "frontend/envelope.hpp"
 #include "frontend/fatal.hpp"
 
-namespace {
-
-// The payload table of the object's class, or nullptr for a class without one.
 const FieldDesc* payload_table(std::uint8_t class_byte) {
     return class_of(class_byte) == 0x17 ? class17_fields : nullptr;
 }
-
-}  // namespace
 
 std::size_t required_length(std::span<const std::uint8_t> data) {
     if (data.size() < header_size) return header_size;
