@@ -112,7 +112,7 @@ bool check_attributes(XmlReader& reader, const Expected& expected) {
 }
 
 bool open_element(XmlReader& reader, const Expected& expected) {
-    if (!present(reader, expected)) return reader.failed || fail_expected(reader, tag_text(expected));
+    if (!present(reader, expected)) return !reader.failed && fail_expected(reader, tag_text(expected));
     return check_attributes(reader, expected) && xml_next(reader);
 }
 

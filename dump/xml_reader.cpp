@@ -215,9 +215,7 @@ char32_t read_char_reference(XmlReader& reader) {
     return expect_char(reader, ';', "\";\"") ? value : 0;
 }
 
-char32_t read_entity_reference(XmlReader& reader) {
-    const int line = reader.line;
-    const int column = reader.column;
+char32_t read_entity_reference(XmlReader& reader, int line, int column) {
     std::string name;
     if (!read_name(reader, name)) return 0;
     for (const auto& [entity, character] : predefined_entities)
@@ -228,8 +226,10 @@ char32_t read_entity_reference(XmlReader& reader) {
 
 // The character a reference at "&" stands for, or 0 after a fault.
 char32_t read_reference(XmlReader& reader) {
+    const int line = reader.line;
+    const int column = reader.column;
     advance(reader);
-    if (peek(reader) != '#') return read_entity_reference(reader);
+    if (peek(reader) != '#') return read_entity_reference(reader, line, column);
     advance(reader);
     return read_char_reference(reader);
 }
@@ -369,7 +369,7 @@ bool read_content(XmlReader& reader) {
     while (looking_at(reader, "<!--"))
         if (!skip_comment(reader)) return false;
     if (peek(reader) == 0)
-        return reader.failed || fail_expected(reader, "</" + shown_utf8(reader.open_elements.back()) + ">");
+        return !reader.failed && fail_expected(reader, "</" + shown_utf8(reader.open_elements.back()) + ">");
     if (looking_at(reader, "</")) return read_end_tag(reader);
     if (peek(reader) != '<') return read_text(reader);
     if (looking_at(reader, "<!") || looking_at(reader, "<?")) return refuse_markup(reader);
@@ -387,7 +387,7 @@ bool skip_misc(XmlReader& reader) {
 
 bool read_prolog(XmlReader& reader) {
     if (!skip_misc(reader)) return false;
-    if (peek(reader) == 0) return reader.failed || fail_expected(reader, "the root element");
+    if (peek(reader) == 0) return !reader.failed && fail_expected(reader, "the root element");
     if (looking_at(reader, "<!") || looking_at(reader, "<?")) return refuse_markup(reader);
     if (peek(reader) != '<') return fail_expected(reader, "the root element");
     reader.part = XmlPart::content;
