@@ -1,5 +1,6 @@
 #include "dump/xml_reader.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string_view>
@@ -45,9 +46,8 @@ constexpr std::pair<std::string_view, char> predefined_entities[] = {
 
 template <std::size_t N>
 constexpr bool in_ranges(char32_t code, const CodeRange (&ranges)[N]) {
-    for (const CodeRange& range : ranges)
-        if (code >= range.first && code <= range.last) return true;
-    return false;
+    return std::ranges::any_of(ranges,
+                               [code](const CodeRange& range) { return code >= range.first && code <= range.last; });
 }
 
 constexpr bool is_name_start(char32_t code) { return in_ranges(code, name_start_ranges); }
@@ -220,7 +220,7 @@ char32_t read_entity_reference(XmlReader& reader, int line, int column) {
     if (!read_name(reader, name)) return 0;
     for (const auto& [entity, character] : predefined_entities)
         if (name == entity) return expect_char(reader, ';', "\";\"") ? static_cast<char32_t>(character) : 0;
-    xml_fail(reader, line, column, "expected lt, gt, amp, quot, apos or \"#\" after \"&\", found " + shown_utf8(name));
+    xml_fail(reader, line, column, R"(expected lt, gt, amp, quot, apos or "#" after "&", found )" + shown_utf8(name));
     return 0;
 }
 
@@ -287,7 +287,7 @@ bool read_start_tag(XmlReader& reader) {
     for (;;) {
         const bool spaced = skip_spaces(reader);
         if (peek(reader) == '>' || looking_at(reader, "/>")) break;
-        if (!spaced) return fail_expected(reader, "a space, \">\" or \"/>\"");
+        if (!spaced) return fail_expected(reader, R"(a space, ">" or "/>")");
         if (!read_attribute(reader, event.attributes)) return false;
     }
     reader.close_empty_element = peek(reader) == '/';
@@ -434,7 +434,7 @@ bool read_pseudo_attribute(XmlReader& reader, std::string_view name, std::string
     if (quote != '"' && quote != '\'') return fail_expected(reader, "a quoted value");
     advance(reader);
     for (char32_t code = peek(reader); code != quote; code = peek(reader)) {
-        if (!is_declaration_char(code)) return fail_expected(reader, "a letter, a digit, \".\", \"_\" or \"-\"");
+        if (!is_declaration_char(code)) return fail_expected(reader, R"(a letter, a digit, ".", "_" or "-")");
         value += static_cast<char>(code);
         advance(reader);
     }
@@ -471,7 +471,7 @@ bool read_declaration(XmlReader& reader) {
     if (!read_encoding(reader, byte_order_mark)) return false;
     value.clear();
     if (read_pseudo_attribute(reader, "standalone", value) && value != "yes" && value != "no")
-        return fail_here(reader, "expected standalone=\"yes\" or \"no\"");
+        return fail_here(reader, R"(expected standalone="yes" or "no")");
     skip_spaces(reader);
     if (!looking_at(reader, "?>")) return fail_expected(reader, "\"?>\"");
     skip_literal(reader, "?>");
