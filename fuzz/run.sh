@@ -8,9 +8,11 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 run() {
   local target=$1 seeds=$2
+  shift 2
   local work=build/fuzz/$seeds
   mkdir -p "$work"
-  build/fuzz/fuzz/"$target" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix=build/fuzz/ "$work" fuzz/"$seeds"
+  build/fuzz/fuzz/"$target" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix=build/fuzz/ "$@" \
+    "$work" fuzz/"$seeds"
 }
 run fuzz_convert corpus
-run fuzz_rebuild rebuild_corpus
+run fuzz_rebuild rebuild_corpus -dict=fuzz/rebuild.dict
