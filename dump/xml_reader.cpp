@@ -494,6 +494,7 @@ bool xml_fail(XmlReader& reader, int line, int column, std::string message) {
 }
 
 bool xml_next(XmlReader& reader) {
+    if (reader.failed) return false;
     XmlEvent& event = reader.event;
     event.attributes.clear();
     event.name.clear();

@@ -41,6 +41,7 @@ std::string events(const std::string& document) {
     return fault(reader.error);
 }
 
+// clang-format off
 constexpr const char* mode_bits[] = {"", "", "locked", "", nullptr};
 // Byte 2 of a record has no row.
 constexpr FieldDesc record[] = {
@@ -57,24 +58,27 @@ constexpr FieldDesc table[] = {
     {0xD, 4, 1, "total",   nullptr, nullptr  },
     end_of_table,
 };
+// clang-format on
 
 // The lines loaded into 17 bytes of 0xEE inside a root element <t>: the
 // bytes as hex, or the fault.
-std::string loaded(const std::string& lines) {
+std::string loaded(const std::string& lines, std::size_t length = 17) {
     const Bytes document = bytes_of("<t>" + lines + "</t>");
-    Bytes bytes(17, 0xEE);
+    Bytes bytes(length, 0xEE);
     XmlReader reader = xml_reader(document);
     if (!(xml_next(reader) && xml_next(reader) && load_fields(reader, bytes, table, 1) && load_end_tag(reader, "t")))
         return fault(reader.error);
     std::string hex;
-    for (const std::uint8_t byte : bytes) hex += "0123456789ABCDEF"[byte >> 4] + std::string(1, "0123456789ABCDEF"[byte & 15]);
+    for (const std::uint8_t byte : bytes)
+        hex += "0123456789ABCDEF"[byte >> 4] + std::string(1, "0123456789ABCDEF"[byte & 15]);
     return hex;
 }
 
 const std::string speed = "<variable name=\"speed\" size=\"2\">1</variable>";
 const std::string mode = "<bitmask name=\"mode\" size=\"1\"><bit name=\"locked\">1</bit></bitmask>";
-const std::string records = "<structure name=\"records[0]\"><variable name=\"id\" size=\"1\">7</variable></structure>"
-                            "<structure name=\"records[1]\"><variable name=\"id\" size=\"1\">8</variable></structure>";
+const std::string records =
+    "<structure name=\"records[0]\"><variable name=\"id\" size=\"1\">7</variable></structure>"
+    "<structure name=\"records[1]\"><variable name=\"id\" size=\"1\">8</variable></structure>";
 const std::string total = "<variable name=\"total\" size=\"4\">-2</variable>";
 
 Bytes document_of(const Bytes& object) {
@@ -91,7 +95,11 @@ Bytes rebuilt(const Bytes& document, Bytes object, bool has_base, std::string* e
 // A base header: class 17, subclass 030201, name "BASE\0xyz", bytes 12-15 C1 to C4.
 Bytes base_object() {
     Bytes object(366, 0);
-    const std::string header("\x17\x01\x02\x03" "BASE\0xyz" "\xC1\xC2\xC3\xC4", 16);
+    const std::string header(
+        "\x17\x01\x02\x03"
+        "BASE\0xyz"
+        "\xC1\xC2\xC3\xC4",
+        16);
     std::copy(header.begin(), header.end(), object.begin());
     return object;
 }
@@ -136,12 +144,14 @@ TEST(XmlReader, RefusedFormsSayWhereAndWhatWasExpected) {
         {"<a>\x01</a>", "1:4 character U+0001 is not allowed in XML"},
         {"<a>&#0;</a>", "1:7 the reference is to a character XML does not allow"},
         {"<a>\xE9</a>", "1:4 expected UTF-8, found byte 0xE9"},
-        {"<?xml version=\"1.0\" encoding=\"US-ASCII\"?><a>\xE9</a>", "1:45 expected a US-ASCII character, found byte 0xE9"},
+        {"<?xml version=\"1.0\" encoding=\"US-ASCII\"?><a>\xE9</a>",
+         "1:45 expected a US-ASCII character, found byte 0xE9"},
         {"<a>\xC4\x80</a>", "1:4 character U+0100 has no ISO-8859-1 byte"},
         {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>",
          "1:20 expected encoding UTF-8 after a UTF-8 byte order mark"},
         {"<?xml version=\"1.1\"?><a/>", "1:20 expected version 1.0"},
-        {"<?xml version=\"1.0\" encoding=\"UTF&#45;8\"?><a/>", "1:34 expected a letter, a digit, \".\", \"_\" or \"-\", found \"&\""},
+        {"<?xml version=\"1.0\" encoding=\"UTF&#45;8\"?><a/>",
+         "1:34 expected a letter, a digit, \".\", \"_\" or \"-\", found \"&\""},
         {"<x:a/>", "1:3 expected a name without a namespace prefix, found \":\""},
         {"<a/><b/>", "1:5 expected only comments after the root element, found \"<\""},
         {" \n ", "2:2 expected the root element, found the end of the document"},
@@ -157,14 +167,38 @@ TEST(LoadFields, WritesEveryLineAndKeepsUndescribedBytesAndBits) {
     const std::string unknowns = "<unknown name=\"field_2[1]\" size=\"1\"> 255 </unknown>";
     const std::pair<std::string, std::string> cases[] = {
         // speed, field_2[0..1], mode, records (byte 2 of each kept), total; bits 4-7 of mode kept
-        {speed + mode + records + total, "0100" "0000" "E4" "0700EE00" "0800EE00" "FEFFFFFF"},
-        {"\n\t" + speed + "<!-- x -->" + unknowns + mode + records + total + "\n", "0100" "00FF" "E4" "0700EE00" "0800EE00" "FEFFFFFF"},
+        {speed + mode + records + total,
+         "0100"
+         "0000"
+         "E4"
+         "0700EE00"
+         "0800EE00"
+         "FEFFFFFF"},
+        {"\n\t" + speed + "<!-- x -->" + unknowns + mode + records + total + "\n",
+         "0100"
+         "00FF"
+         "E4"
+         "0700EE00"
+         "0800EE00"
+         "FEFFFFFF"},
         {"<variable size=\"2\" name='speed'>-32768</variable>" + mode + records +
              "<variable name=\"total\" size=\"4\">4294967295</variable>",
-         "0080" "0000" "E4" "0700EE00" "0800EE00" "FFFFFFFF"},
-        {speed + "<bitmask name=\"mode\" size=\"1\"><bit name=\"bit0\">1</bit><bit name=\"locked\">0</bit>"
-                 "<bit name=\"bit3\">1</bit></bitmask>" + records + total,
-         "0100" "0000" "E9" "0700EE00" "0800EE00" "FEFFFFFF"},
+         "0080"
+         "0000"
+         "E4"
+         "0700EE00"
+         "0800EE00"
+         "FFFFFFFF"},
+        {speed +
+             "<bitmask name=\"mode\" size=\"1\"><bit name=\"bit0\">1</bit><bit name=\"locked\">0</bit>"
+             "<bit name=\"bit3\">1</bit></bitmask>" +
+             records + total,
+         "0100"
+         "0000"
+         "E9"
+         "0700EE00"
+         "0800EE00"
+         "FEFFFFFF"},
     };
     for (const auto& [lines, expected] : cases) EXPECT_EQ(loaded(lines), expected) << lines;
 }
@@ -175,12 +209,14 @@ TEST(LoadFields, RefusedLinesSayWhereAndWhatWasExpected) {
          "1:36 speed is 65536, which 2 bytes cannot hold (-32768 to 65535)"},
         {speed + "<unknown name=\"field_2[0]\" size=\"1\">-129</unknown>",
          "1:84 field_2[0] is -129, which 1 byte cannot hold (-128 to 255)"},
-        {"<variable name=\"sped\" size=\"2\">1</variable>", "1:4 expected <variable name=\"speed\">, found <variable name=\"sped\">"},
+        {"<variable name=\"sped\" size=\"2\">1</variable>",
+         "1:4 expected <variable name=\"speed\">, found <variable name=\"sped\">"},
         {"<variable name=\"speed\" size=\"02\">1</variable>", "1:27 expected size=\"2\" for speed, found size=\"02\""},
         {"<variable name=\"speed\" size=\"2\" unit=\"m\">1</variable>",
          "1:36 expected only name and size attributes on <variable>, found unit"},
         {"<variable name=\"speed\">1</variable>", "1:4 expected a size attribute for speed"},
-        {"<variable name=\"speed\" size=\"2\">+1</variable>", "1:36 expected a decimal number for speed, found text \"+1\""},
+        {"<variable name=\"speed\" size=\"2\">+1</variable>",
+         "1:36 expected a decimal number for speed, found text \"+1\""},
         {"<variable name=\"speed\" size=\"2\"></variable>", "1:36 expected the value of speed, found </variable>"},
         {speed + "<bitmask name=\"mode\" size=\"1\"></bitmask>",
          "1:78 expected <bit name=\"locked\">, found </bitmask>"},
@@ -193,18 +229,32 @@ TEST(LoadFields, RefusedLinesSayWhereAndWhatWasExpected) {
          "1:4 expected <variable name=\"speed\">, found <variable name=\"???[2J\">"},
     };
     for (const auto& [lines, expected] : cases) EXPECT_EQ(loaded(lines), expected) << lines;
+    EXPECT_EQ(loaded(speed + mode + records + total, 16), "1:278 the object ends before total: needs 17 bytes, has 16");
 }
 
 TEST(ReadDocument, HeaderFromTheObjectLine) {
-    const std::string kept = std::string("\x97\x0C\x0B\x0A" "BASE\0xyz" "\xC1\xC2\xC3\xC4", 16);
+    const std::string kept = std::string(
+        "\x97\x0C\x0B\x0A"
+        "BASE\0xyz"
+        "\xC1\xC2\xC3\xC4",
+        16);
     const std::tuple<std::string, bool, std::string> cases[] = {
-        {"<object class=\"97\" subclass=\"0a0B0c\" name=\"NEW\">", false, std::string("\x97\x0C\x0B\x0A" "NEW", 7) + std::string(9, '\0')},
+        {"<object class=\"97\" subclass=\"0a0B0c\" name=\"NEW\">", false,
+         std::string("\x97\x0C\x0B\x0A"
+                     "NEW",
+                     7) +
+             std::string(9, '\0')},
         {"<object name='BASE' subclass=\"0A0B0C\" class=\"97\">", true, kept},
         {"<object class=\"17\" subclass=\"000000\" name=\"BASE2&amp;&#xE9;\">", true,
-         std::string("\x17\0\0\0" "BASE2&\xE9\0" "\xC1\xC2\xC3\xC4", 16)},
+         std::string("\x17\0\0\0"
+                     "BASE2&\xE9\0"
+                     "\xC1\xC2\xC3\xC4",
+                     16)},
         {"<object class=\"18\" subclass=\"000000\" name=\"\">", false, "2:9 class 18 is not one this program converts"},
-        {"<object class=\"1\" subclass=\"000000\" name=\"\">", false, "2:9 expected class as 2 hexadecimal digits, found \"1\""},
-        {"<object class=\"17\" subclass=\"00000\" name=\"\">", false, "2:20 expected subclass as 6 hexadecimal digits, found \"00000\""},
+        {"<object class=\"1\" subclass=\"000000\" name=\"\">", false,
+         "2:9 expected class as 2 hexadecimal digits, found \"1\""},
+        {"<object class=\"17\" subclass=\"00000\" name=\"\">", false,
+         "2:20 expected subclass as 6 hexadecimal digits, found \"00000\""},
         {"<object class=\"17\" subclass=\"000000\" name=\"ABCDEFGHI\">", false,
          "2:38 expected a name of at most 8 characters, found \"ABCDEFGHI\""},
         {"<object class=\"17\" name=\"\">", false, "2:1 expected a subclass attribute on <object>"},
@@ -230,7 +280,8 @@ TEST(ReadDocument, RoundTripsTheSampleAndRandomObjects) {
         EXPECT_EQ(rebuilt(document, object, true), object);
         EXPECT_EQ(document_of(rebuilt(document, Bytes(366, 0), false)), document);
         std::string crlf;
-        for (const std::uint8_t byte : document) crlf += byte == '\n' ? std::string("\r\n") : std::string(1, static_cast<char>(byte));
+        for (const std::uint8_t byte : document)
+            crlf += byte == '\n' ? std::string("\r\n") : std::string(1, static_cast<char>(byte));
         EXPECT_EQ(rebuilt(bytes_of(crlf), object, true), object);
     }
     EXPECT_EQ(objects[0].size(), 366U);
