@@ -473,7 +473,7 @@ bool read_declaration(XmlReader& reader) {
     if (read_pseudo_attribute(reader, "standalone", value) && value != "yes" && value != "no")
         return fail_here(reader, R"(expected standalone="yes" or "no")");
     skip_spaces(reader);
-    if (!looking_at(reader, "?>")) return fail_expected(reader, "\"?>\"");
+    if (reader.failed || !looking_at(reader, "?>")) return fail_expected(reader, "\"?>\"");
     skip_literal(reader, "?>");
     return true;
 }
