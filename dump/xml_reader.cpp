@@ -21,8 +21,8 @@ struct CodeRange {
 };
 
 // clang-format off
-// Characters that may start a name; a colon is left out, as names with a
-// namespace prefix are refused.
+// Characters that may start a name. A colon is left out: documents use no
+// namespaces, so prefixed names and xmlns attributes are refused.
 constexpr CodeRange name_start_ranges[] = {
     {'A', 'Z'},       {'_', '_'},       {'a', 'z'},       {0xC0, 0xD6},     {0xD8, 0xF6},
     {0xF8, 0x2FF},    {0x370, 0x37D},   {0x37F, 0x1FFF},  {0x200C, 0x200D}, {0x2070, 0x218F},
@@ -265,6 +265,8 @@ bool read_attribute_value(XmlReader& reader, std::string& value) {
 bool read_attribute(XmlReader& reader, std::vector<XmlAttribute>& attributes) {
     XmlAttribute attribute{{}, {}, reader.line, reader.column};
     if (!read_name(reader, attribute.name)) return false;
+    if (attribute.name == "xmlns")
+        return xml_fail(reader, attribute.line, attribute.column, "namespace declarations are not accepted");
     skip_spaces(reader);
     if (!expect_char(reader, '=', "\"=\"")) return false;
     skip_spaces(reader);

@@ -107,8 +107,7 @@ std::string content_of(xmlNodePtr node) {
 
 void libxml_element(xmlNodePtr element, Canonical& canonical) {
     std::vector<std::pair<std::string, std::string>> attributes;
-    for (xmlNsPtr ns = element->nsDef; ns; ns = ns->next)
-        attributes.emplace_back(ns->prefix ? "xmlns:?" : "xmlns", reinterpret_cast<const char*>(ns->href));
+    if (element->nsDef) attributes.emplace_back("xmlns", "");  // a declaration, which the reader refuses
     for (xmlAttrPtr attribute = element->properties; attribute; attribute = attribute->next)
         attributes.emplace_back(reinterpret_cast<const char*>(attribute->name),
                                 content_of(reinterpret_cast<xmlNodePtr>(attribute)));

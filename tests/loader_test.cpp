@@ -153,6 +153,7 @@ TEST(XmlReader, RefusedFormsSayWhereAndWhatWasExpected) {
         {"<?xml version=\"1.0\" encoding=\"UTF&#45;8\"?><a/>",
          "1:34 expected a letter, a digit, \".\", \"_\" or \"-\", found \"&\""},
         {"<x:a/>", "1:3 expected a name without a namespace prefix, found \":\""},
+        {"<a xmlns=\"x\"/>", "1:4 namespace declarations are not accepted"},
         {"<a/><b/>", "1:5 expected only comments after the root element, found \"<\""},
         {" \n ", "2:2 expected the root element, found the end of the document"},
         {"<a>\n<b>x", "2:5 expected </b>, found the end of the document"},
