@@ -303,7 +303,7 @@ bool read_start_tag(XmlReader& reader) {
 
 void close_element(XmlReader& reader) {
     reader.open_elements.pop_back();
-    if (reader.open_elements.empty()) reader.part = XmlPart::epilog;
+    if (reader.open_elements.empty()) reader.stage = XmlStage::epilog;
 }
 
 bool read_end_tag(XmlReader& reader) {
@@ -392,7 +392,7 @@ bool read_prolog(XmlReader& reader) {
     if (peek(reader) == 0) return !reader.failed && fail_expected(reader, "the root element");
     if (looking_at(reader, "<!") || looking_at(reader, "<?")) return refuse_markup(reader);
     if (peek(reader) != '<') return fail_expected(reader, "the root element");
-    reader.part = XmlPart::content;
+    reader.stage = XmlStage::content;
     return read_start_tag(reader);
 }
 
@@ -400,7 +400,7 @@ bool read_epilog(XmlReader& reader) {
     if (!skip_misc(reader)) return false;
     if (looking_at(reader, "<!") || looking_at(reader, "<?")) return refuse_markup(reader);
     if (peek(reader) != 0) return fail_expected(reader, "only comments after the root element");
-    reader.part = XmlPart::done;
+    reader.stage = XmlStage::done;
     return !reader.failed;
 }
 
@@ -501,19 +501,19 @@ bool xml_next(XmlReader& reader) {
     event.attributes.clear();
     event.name.clear();
     event.text.clear();
-    switch (reader.part) {
-    case XmlPart::declaration:
+    switch (reader.stage) {
+    case XmlStage::declaration:
         if (!read_declaration(reader)) return false;
-        reader.part = XmlPart::prolog;
+        reader.stage = XmlStage::prolog;
         return read_prolog(reader);
-    case XmlPart::prolog:
+    case XmlStage::prolog:
         return read_prolog(reader);
-    case XmlPart::content:
+    case XmlStage::content:
         return read_content(reader);
-    case XmlPart::epilog:
+    case XmlStage::epilog:
         if (!read_epilog(reader)) return false;
         break;
-    case XmlPart::done:
+    case XmlStage::done:
         break;
     }
     event.kind = XmlEventKind::end_of_document;

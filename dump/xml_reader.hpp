@@ -40,7 +40,7 @@ struct XmlEvent {
     int column = 0;
 };
 
-enum class XmlPart { declaration, prolog, content, epilog, done };
+enum class XmlStage { declaration, prolog, content, epilog, done };
 
 struct XmlReader {
     std::span<const std::uint8_t> input;
@@ -48,7 +48,7 @@ struct XmlReader {
     int line = 1;
     int column = 1;
     XmlEncoding encoding = XmlEncoding::utf8;
-    XmlPart part = XmlPart::declaration;
+    XmlStage stage = XmlStage::declaration;
     std::vector<std::string> open_elements;
     bool close_empty_element = false;  // an empty-element tag owes its end tag
     XmlEvent event;                    // the event xml_next read last
