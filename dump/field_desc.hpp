@@ -30,6 +30,15 @@ constexpr std::uint32_t read_le(std::span<const std::uint8_t> field) {
     return value;
 }
 
+// Stores `value` in the field's bytes, little-endian; bits past the
+// field's length are dropped.
+constexpr void write_le(std::span<std::uint8_t> field, std::uint32_t value) {
+    for (std::uint8_t& byte : field) {
+        byte = static_cast<std::uint8_t>(value & 0xFF);
+        value >>= 8;
+    }
+}
+
 enum class RowKind { bitmask, structure, variable, unknown };
 
 constexpr RowKind kind_of(const FieldDesc& row) {

@@ -8,25 +8,10 @@
 
 namespace {
 
-// A name, "[", an index of up to 10 digits, "]" and the terminator.
-using ElementName = std::array<char, max_name_length + 13>;
-
 const char* indent(int depth) {
     static constexpr char tabs[] = "\t\t\t\t\t\t\t\t\t\t";
     static_assert(sizeof tabs - 1 == max_depth);
     return tabs + (max_depth - std::clamp(depth, 0, max_depth));
-}
-
-// The row's name, or "field_%X" for a row without one, then "[%d]" for an
-// element of an array.
-ElementName element_name(const FieldDesc& row, std::int32_t index) {
-    ElementName name{};
-    const int length = row.name[0]
-                           ? std::snprintf(name.data(), name.size(), "%s", row.name)
-                           : std::snprintf(name.data(), name.size(), "field_%X", static_cast<unsigned>(row.offset));
-    if (row.count > 1)
-        std::snprintf(name.data() + length, name.size() - static_cast<std::size_t>(length), "[%d]", index);
-    return name;
 }
 
 // The `length` bytes at `position`, or a fatal report when the data ends first.
@@ -89,6 +74,25 @@ std::size_t dump_element(std::FILE* out, std::span<const std::uint8_t> bytes, st
 
 }  // namespace
 
+ElementName element_name(const FieldDesc& row, std::int32_t index) {
+    ElementName name{};
+    const int length = row.name[0]
+                           ? std::snprintf(name.data(), name.size(), "%s", row.name)
+                           : std::snprintf(name.data(), name.size(), "field_%X", static_cast<unsigned>(row.offset));
+    if (row.count > 1)
+        std::snprintf(name.data() + length, name.size() - static_cast<std::size_t>(length), "[%d]", index);
+    return name;
+}
+
+ElementName bit_name(const char* const* bitnames, int index) {
+    ElementName name{};
+    if (bitnames[index][0])
+        std::snprintf(name.data(), name.size(), "%s", bitnames[index]);
+    else
+        std::snprintf(name.data(), name.size(), "bit%d", index);
+    return name;
+}
+
 std::int32_t dump_fields(std::FILE* out, std::span<const std::uint8_t> bytes, const FieldDesc* table, int depth) {
     std::fflush(out);
     std::size_t span = 0;
@@ -107,10 +111,7 @@ int dump_bits(std::FILE* out, std::span<const std::uint8_t> bytes, const char* c
     for (int i = 0; bitnames[i] && i < max_bit_names; ++i) {
         const unsigned bit = value >> i & 1U;
         if (!bitnames[i][0] && !bit) continue;
-        if (bitnames[i][0])
-            std::fprintf(out, "%s<bit name=\"%s\">%u</bit>\n", indent(depth), bitnames[i], bit);
-        else
-            std::fprintf(out, "%s<bit name=\"bit%d\">%u</bit>\n", indent(depth), i, bit);
+        std::fprintf(out, "%s<bit name=\"%s\">%u</bit>\n", indent(depth), bit_name(bitnames, i).data(), bit);
     }
     return size;
 }
