@@ -20,6 +20,7 @@ foreach(import IN LISTS imports)
   endif()
 endforeach()
 
+get_filename_component(name ${PROGRAM} NAME_WE)
 execute_process(COMMAND ${WINDRES} -i ${PROGRAM} -O rc OUTPUT_VARIABLE resources RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${WINDRES} -i ${PROGRAM} -O rc failed")
@@ -31,10 +32,10 @@ foreach(entry
     "1 VERSIONINFO"
     "FILEVERSION 1, 0, 0, 0"
     "PRODUCTVERSION 1, 0, 0, 0"
-    "VALUE \"FileDescription\", \"obj2xml: [^\"]+\""
+    "VALUE \"FileDescription\", \"${name}: [^\"]+\""
     "VALUE \"ProductName\", \"obj2xml\""
-    "VALUE \"OriginalFilename\", \"obj2xml.exe\""
-    "VALUE \"InternalName\", \"obj2xml.exe\""
+    "VALUE \"OriginalFilename\", \"${name}.exe\""
+    "VALUE \"InternalName\", \"${name}.exe\""
     "VALUE \"LegalCopyright\", \"Copyright \\(c\\) 2026 The obj2xml developers\""
     "VALUE \"FileVersion\", \"1.0.0.0\""
     "VALUE \"ProductVersion\", \"1.0.0.0\"")

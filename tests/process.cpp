@@ -24,8 +24,8 @@ ProgramUnderTest& program_under_test() {
     return program;
 }
 
-void exec_program(const std::vector<std::string>& operands) {
-    std::vector<std::string> arguments = program_under_test().command;
+void exec_program(const std::vector<std::string>& operands, bool rebuild) {
+    std::vector<std::string> arguments = rebuild ? program_under_test().rebuild_command : program_under_test().command;
     arguments.insert(arguments.end(), operands.begin(), operands.end());
     std::vector<char*> argv;
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -77,7 +77,7 @@ namespace {
         setenv("OBJ2XML_FAIL", options.fail_call.c_str(), 1);
     }
     if (chdir(directory.c_str()) != 0) _exit(126);
-    exec_program(operands);
+    exec_program(operands, options.rebuild);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 // The command that starts the program: an optional runner, then the program.
 struct ProgramUnderTest {
     std::vector<std::string> command;
+    std::vector<std::string> rebuild_command;  // the same for xml2obj
     bool windows = false;         // the Windows program, run through a runner
     std::string line_end = "\n";  // what each "\n" of a text stream becomes
     bool address_limit_applies = true;
@@ -24,6 +25,7 @@ struct RunOptions {
     std::uint64_t address_space_limit = 0;  // 0: none
     std::uint64_t file_size_limit = 0;      // 0: none; a write past it fails with EFBIG
     std::string fail_call;                  // the call the fail_calls library makes fail
+    bool rebuild = false;                   // run xml2obj instead of obj2xml
 };
 
 struct RunResult {
@@ -39,7 +41,7 @@ RunResult run_program(const std::filesystem::path& directory, const std::vector<
                       const RunOptions& options = {});
 
 // Replaces the calling process by the program with `operands`.
-[[noreturn]] void exec_program(const std::vector<std::string>& operands);
+[[noreturn]] void exec_program(const std::vector<std::string>& operands, bool rebuild = false);
 
 // Waits up to `seconds` for the child to end, then kills it. Returns its
 // wait status; `timed_out` tells whether it was killed.

@@ -1,5 +1,6 @@
 // Runs the process-level tests on a build of the program.
 //   --program PATH          the program
+//   --rebuilder PATH        xml2obj, for the tests of rebuilding objects
 //   --runner PATH           starts the program (an emulator, say)
 //   --windows               expect the Windows program: CR LF line ends in
 //                           documents and messages, Windows' error texts
@@ -20,7 +21,7 @@
 namespace {
 
 constexpr char usage[] =
-    "usage: %s --program PATH [--runner PATH] [--fail-calls LIBRARY] [--setenv NAME=VALUE]... [--no-address-limit] "
+    "usage: %s --program PATH [--rebuilder PATH] [--runner PATH] [--fail-calls LIBRARY] [--setenv NAME=VALUE]... [--no-address-limit] "
     "[--windows] [--emulated]\n";
 
 }  // namespace
@@ -30,9 +31,11 @@ int main(int argc, char** argv) {
     ProgramUnderTest& program = program_under_test();
     std::string runner;
     std::string path;
+    std::string rebuilder;
     for (int i = 1; i < argc; ++i) {
         const bool has_value = i + 1 < argc;
         if (!std::strcmp(argv[i], "--program") && has_value) path = argv[++i];
+        else if (!std::strcmp(argv[i], "--rebuilder") && has_value) rebuilder = argv[++i];
         else if (!std::strcmp(argv[i], "--runner") && has_value) runner = argv[++i];
         else if (!std::strcmp(argv[i], "--fail-calls") && has_value) program.fail_calls = argv[++i];
         else if (!std::strcmp(argv[i], "--setenv") && has_value) putenv(argv[++i]);
@@ -51,7 +54,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (!runner.empty()) program.command.push_back(std::filesystem::absolute(runner).string());
+    program.rebuild_command = program.command;
     if (program.windows) program.line_end = "\r\n";
     if (!path.empty()) program.command.push_back(std::filesystem::absolute(path).string());
+    if (!rebuilder.empty()) program.rebuild_command.push_back(std::filesystem::absolute(rebuilder).string());
     return RUN_ALL_TESTS();
 }

@@ -1,15 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
+#include <random>
 #include <string>
-#include <sys/stat.h>
-#include <sys/xattr.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "frontend/document.hpp"
@@ -34,6 +35,9 @@ Bytes object_file(std::uint8_t class_byte, const std::string& name, std::size_t 
     for (std::size_t i = 16; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7);
     return data;
 }
+
+std::string to_string(const Bytes& bytes) { return {bytes.begin(), bytes.end()}; }
+Bytes to_bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
 std::string with_line_ends(const std::string& text) {
     std::string result;
@@ -75,9 +79,13 @@ protected:
     RunResult run(const std::vector<std::string>& operands, const RunOptions& options = {}) const {
         return run_program(scratch.path, operands, options);
     }
+    RunResult rebuild(const std::vector<std::string>& operands) const {
+        RunOptions options;
+        options.rebuild = true;
+        return run_program(scratch.path, operands, options);
+    }
     ScratchDir scratch;
 };
-
 
 }  // namespace
 
@@ -158,8 +166,9 @@ TEST_F(Program, ShortFilesAreRefusedBeforeAnyOutput) {
 
 TEST_F(Program, OtherClassWritesTheEnvelopeLinesOnlyWhereNoFileStands) {
     write_file(file("wagon.dat"), object_file(0x18, "WAGON", 0));
-    const std::string envelope = with_line_ends("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
-                                                "<object class=\"18\" subclass=\"030201\" name=\"WAGON\">\n");
+    const std::string envelope = with_line_ends(
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n"
+        "<object class=\"18\" subclass=\"030201\" name=\"WAGON\">\n");
     const RunResult result = run({"wagon.dat"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
@@ -236,8 +245,10 @@ TEST_F(Program, LinksAtTheDocumentsPathAreReplacedNotWrittenThrough) {
             const std::string trace = (hard ? "hard link, class " : "symlink, class ") + std::to_string(object[0]);
             write_file(file("s.dat"), object);
             fs::remove(file("s.xml"));
-            if (hard) fs::create_hard_link(file("s.dat"), file("s.xml"));
-            else fs::create_symlink("s.dat", file("s.xml"));
+            if (hard)
+                fs::create_hard_link(file("s.dat"), file("s.xml"));
+            else
+                fs::create_symlink("s.dat", file("s.xml"));
             EXPECT_EQ(run({"s.dat"}).status, converted ? 0 : 1) << trace;
             EXPECT_EQ(read_file(file("s.dat")), std::string(object.begin(), object.end())) << trace;
             if (converted) {
@@ -336,7 +347,8 @@ TEST_F(Program, OutputPathReplacesOnlyTheLastExtension) {
     EXPECT_EQ(folder_names(file("tools.old")), (std::vector<std::string>{"engine", "engine.xml"}));
 
     // Names in any script: on Windows through the UTF-8 code page the program's manifest asks for.
-    for (const std::string stem : {"\u6A5F\u95A2\u8ECA", "Gr\u00F6\u00DFe", "\u041B\u041E\u041A\u041E \u043C\u043E\u0442\u0438\u0432"}) {
+    for (const std::string stem :
+         {"\u6A5F\u95A2\u8ECA", "Gr\u00F6\u00DFe", "\u041B\u041E\u041A\u041E \u043C\u043E\u0442\u0438\u0432"}) {
         write_file(file(stem + ".dat"), data);
         EXPECT_EQ(run({stem + ".dat"}).status, 0) << stem;
         EXPECT_EQ(read_file(file(stem + ".xml")), expected_document(data)) << stem;
@@ -384,8 +396,8 @@ TEST_F(Program, DocumentNotWrittenWholeIsAFailure) {
     EXPECT_EQ(result.out, "");
     // Wine hands the system's EFBIG to the program as EINVAL. A coverage
     // build's own files, written past the limit at exit, add complaints.
-    const std::string expected = failure("Can't write engine.xml: " +
-                                         std::string(windows() ? "Invalid argument" : "File too large"));
+    const std::string expected =
+        failure("Can't write engine.xml: " + std::string(windows() ? "Invalid argument" : "File too large"));
     EXPECT_TRUE(result.err.starts_with(expected)) << result.err;
     EXPECT_EQ(read_file(file("engine.xml")), expected_document(earlier));
     EXPECT_EQ(folder_names(scratch.path), (std::vector<std::string>{"engine.dat", "engine.xml"}));
@@ -470,8 +482,7 @@ TEST_F(Program, WildcardConvertsTheFirstMatchOnly) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
     const std::vector<std::string> names = folder_names(scratch.path);
-    EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.ends_with(".xml"); }),
-              1);
+    EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.ends_with(".xml"); }), 1);
 }
 
 TEST_F(Program, FailuresOfTheInputsCallsAreReported) {
@@ -505,4 +516,120 @@ TEST_F(Program, FailuresOfTheInputsCallsAreReported) {
             << c.call;
     }
     EXPECT_EQ(read_file(file("inplace.xml")), std::string(in_place.begin(), in_place.end()));
+}
+
+// The sample, then objects of class 17 and 97 whose every byte is random,
+// those no row describes included, and some with bytes past the payload.
+std::vector<Bytes> sample_and_random_objects(int count) {
+    std::vector<Bytes> objects{to_bytes(read_file(OBJ2XML_SAMPLE))};
+    std::mt19937 random(7);
+    for (int i = 0; i < count; ++i) {
+        Bytes object(366 + random() % 3 * 20);
+        for (std::uint8_t& byte : object) byte = static_cast<std::uint8_t>(random());
+        object[0] = i % 2 ? 0x17 : 0x97;
+        objects.push_back(object);
+    }
+    return objects;
+}
+
+TEST_F(Program, RebuiltObjectsAndDocumentsComeBackByteForByte) {
+    const std::string other_line_end = windows() ? "\n" : "\r\n";  // as the other system writes them
+    for (const Bytes& object : sample_and_random_objects(windows() ? 3 : 12)) {
+        write_file(file("f.dat"), object);
+        ASSERT_EQ(run({"f.dat"}).status, 0);
+        EXPECT_EQ(rebuild({"f.xml", "f.dat"}).status, 0);  // obj2xml F, then xml2obj F.xml F
+        EXPECT_EQ(read_file(file("f.dat")), to_string(object));
+        const std::string document = read_file(file("f.xml"));  // xml2obj D NEW, then obj2xml NEW
+        fs::remove(file("f.dat"));
+        EXPECT_EQ(rebuild({"f.xml"}).status, 0);
+        EXPECT_EQ(run({"f.dat"}).status, 0);
+        EXPECT_EQ(read_file(file("f.xml")), document);
+        std::string other;
+        for (const char c : document)
+            if (c != '\r') other += c == '\n' ? other_line_end : std::string(1, c);
+        write_file(file("other.xml"), to_bytes(other));
+        write_file(file("f.dat"), object);
+        EXPECT_EQ(rebuild({"other.xml", "f.dat"}).status, 0);
+        EXPECT_EQ(read_file(file("f.dat")), to_string(object));
+    }
+    EXPECT_EQ(folder_names(scratch.path), (std::vector<std::string>{"f.dat", "f.xml", "other.xml"}));
+}
+
+// A class 0x17 object whose payload is zero; its header's name "ZERO" has
+// bytes after its end, and bytes 12-15 are set.
+Bytes zero_object() {
+    Bytes object(366, 0);
+    const std::string header("\x17\x01\x02\x03ZERO\0abc\xC1\xC2\xC3\xC4", 16);
+    std::copy(header.begin(), header.end(), object.begin());
+    return object;
+}
+
+// The zero object's document with `from` replaced by `to`.
+std::string edited(const std::string& from, const std::string& to) {
+    std::string document = expected_document(zero_object());
+    return document.replace(document.find(from), from.size(), to);
+}
+
+TEST_F(Program, OneChangedValueChangesOnlyItsBytes) {
+    struct Case {
+        const char* from;
+        const char* to;
+        std::size_t offset;  // in the file
+        Bytes bytes;
+    };
+    const Case cases[] = {
+        {"\"speed\" size=\"2\">0<", "\"speed\" size=\"2\">-2<", 16 + 0xDA, {0xFE, 0xFF}},
+        {"\"numdir\" size=\"1\">0<", "\"numdir\" size=\"1\">\t255 <", 16 + 0x3C, {0xFF}},
+        {"\"rackrail\">0<", "\"rackrail\">1<", 16 + 0xE0, {0x40}},
+        {"<variable name=\"power\"",
+         "<unknown size='1' name='field_B4[35]'>7</unknown><variable name=\"power\"",
+         16 + 0xD7,
+         {7}},
+        {"name=\"ZERO\"", "name=\"ZER&#x4F;S\"", 8, {'S', 0, 0, 0}},
+        {"subclass=\"030201\"", "subclass=\"0A0201\"", 3, {0x0A}},
+    };
+    for (const Case& c : cases) {
+        write_file(file("z.dat"), zero_object());
+        write_file(file("z.xml"), to_bytes(edited(c.from, c.to)));
+        EXPECT_EQ(rebuild({"z.xml"}).status, 0) << c.to;
+        Bytes expected = zero_object();
+        std::copy(c.bytes.begin(), c.bytes.end(), expected.begin() + static_cast<std::ptrdiff_t>(c.offset));
+        EXPECT_EQ(read_file(file("z.dat")), to_string(expected)) << c.to;
+    }
+}
+
+TEST_F(Program, RefusedRebuildsLeaveTheObjectUntouched) {
+    struct Case {
+        std::string document;
+        Bytes object;
+        std::vector<std::string> operands;
+        std::string message;
+    };
+    const std::string document = edited("", "");
+    const Case cases[] = {
+        {edited("\"speed\" size=\"2\">0<", "\"speed\" size=\"2\">70000<"),
+         zero_object(),
+         {"z.xml"},
+         "Can't rebuild from z.xml: line 51, column 34: speed is 70000, which 2 bytes cannot hold (-32768 to 65535)"},
+        {edited("<object", "<!DOCTYPE object>\n<object"),
+         zero_object(),
+         {"z.xml"},
+         "Can't rebuild from z.xml: line 2, column 1: a DOCTYPE is not accepted"},
+        {document,
+         object_file(0x18, "WAGON", 0),
+         {"z.xml"},
+         "Can't rebuild z.dat: class 18 is not one this program converts"},
+        {document, Bytes(20, 0x17), {"z.xml"}, "Can't rebuild z.dat: file has 20 bytes, needs 366"},
+        {document, zero_object(), {"z.xml", "z.xml"}, "Can't rebuild z.xml from itself"},
+    };
+    for (const Case& c : cases) {
+        write_file(file("z.xml"), to_bytes(c.document));
+        write_file(file("z.dat"), c.object);
+        const RunResult result = rebuild(c.operands);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, failure(c.message));
+        EXPECT_EQ(read_file(file("z.dat")), to_string(c.object)) << c.message;
+        EXPECT_EQ(read_file(file("z.xml")), c.document) << c.message;
+        EXPECT_EQ(folder_names(scratch.path), (std::vector<std::string>{"z.dat", "z.xml"})) << c.message;
+    }
 }

@@ -28,7 +28,7 @@ foreach(arch x86 x64)
     CONFIGURE_COMMAND ${CMAKE_COMMAND} -E chdir ${PROJECT_SOURCE_DIR}
                       ${CMAKE_COMMAND} --preset windows-${arch} -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
     BUILD_COMMAND ${CMAKE_COMMAND} --build ${dir}
-    BUILD_BYPRODUCTS ${dir}/obj2xml.exe
+    BUILD_BYPRODUCTS ${dir}/obj2xml.exe ${dir}/xml2obj.exe
     BUILD_ALWAYS ON
     INSTALL_COMMAND "")
   add_dependencies(program_tests obj2xml_windows_${arch})
@@ -36,12 +36,16 @@ endforeach()
 set(x86_program ${PROJECT_SOURCE_DIR}/build/windows-x86/obj2xml.exe)
 set(x64_program ${PROJECT_SOURCE_DIR}/build/windows-x64/obj2xml.exe)
 
-add_test(NAME windows-x86.is_32bit_console_program_without_foreign_dlls
-  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DWINDRES=${MINGW_WINDRES} -DPROGRAM=${x86_program}
-          -DFORMAT=pei-i386 -P ${CMAKE_CURRENT_SOURCE_DIR}/inspect_windows_program.cmake)
-add_test(NAME windows-x64.is_64bit_console_program_without_foreign_dlls
-  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DWINDRES=${MINGW_WINDRES} -DPROGRAM=${x64_program}
-          -DFORMAT=pei-x86-64 -P ${CMAKE_CURRENT_SOURCE_DIR}/inspect_windows_program.cmake)
+foreach(program obj2xml xml2obj)
+  add_test(NAME windows-x86.${program}_is_32bit_console_program_without_foreign_dlls
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DWINDRES=${MINGW_WINDRES}
+            -DPROGRAM=${PROJECT_SOURCE_DIR}/build/windows-x86/${program}.exe
+            -DFORMAT=pei-i386 -P ${CMAKE_CURRENT_SOURCE_DIR}/inspect_windows_program.cmake)
+  add_test(NAME windows-x64.${program}_is_64bit_console_program_without_foreign_dlls
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DWINDRES=${MINGW_WINDRES}
+            -DPROGRAM=${PROJECT_SOURCE_DIR}/build/windows-x64/${program}.exe
+            -DFORMAT=pei-x86-64 -P ${CMAKE_CURRENT_SOURCE_DIR}/inspect_windows_program.cmake)
+endforeach()
 
 # Starts the prefix's Wine server and its services unless they run already,
 # and leaves them for the next run: their start takes seconds, and tens of
@@ -55,7 +59,8 @@ function(add_wine_server_fixture name wine_prefix loader program)
     COMMAND sh -c "/usr/lib/wine/wineserver -p1800 >/dev/null 2>&1 </dev/null; timeout 120 ${loader} ${program} >/dev/null 2>&1 </dev/null; true")
   set_tests_properties(${name}.wineserver_start PROPERTIES ENVIRONMENT "${environment}"
     FIXTURES_SETUP ${name}_server FIXTURES_REQUIRED "${ARGN}" TIMEOUT 300)
-  set(arguments --program ${program} --runner ${loader} --windows)
+  get_filename_component(folder ${program} DIRECTORY)
+  set(arguments --program ${program} --rebuilder ${folder}/xml2obj.exe --runner ${loader} --windows)
   foreach(variable IN LISTS environment)
     list(APPEND arguments --setenv ${variable})
   endforeach()
