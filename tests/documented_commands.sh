@@ -29,30 +29,40 @@ if [ "$1" = --windows ]; then
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   for object in engine.dat "two words.dat"; do cp "$source_dir/samples/engine.dat" "$work/$object"; done
-  cp "$3" "$work/"
+  cp "$3" "$(dirname "$3")/xml2obj.exe" "$work/"
   command=$(sed -n 's/^ *\(for %f in .*\)$/\1/p' "$source_dir/README.md")
-  [ -n "$command" ] || { echo "README.md shows no command for cmd" >&2; exit 1; }
+  rebuild=$(sed -n 's/^      \(xml2obj .*\)$/\1/p' "$source_dir/README.md")
+  [ -n "$command" ] && [ -n "$rebuild" ] || { echo "README.md shows no command for cmd" >&2; exit 1; }
   echo "README.md, in cmd: $command"
   printf 'x' > "$work/refused.dat"  # its failure must not wait for a key
   (cd "$work" && printf '%s\r\nexit\r\n' "$command" | timeout 60 "$2" cmd)
   rm "$work/refused.dat"
   all_converted "$work"
+  # The rebuild replaces engine.dat by a new file with the same bytes.
+  echo "README.md, in cmd: $rebuild"
+  before=$(stat -c %i "$work/engine.dat")
+  (cd "$work" && printf '%s\r\nexit\r\n' "$rebuild" | timeout 60 "$2" cmd)
+  [ "$(stat -c %i "$work/engine.dat")" != "$before" ] || { echo "not rebuilt: engine.dat" >&2; exit 1; }
+  cmp "$source_dir/samples/engine.dat" "$work/engine.dat"
   exit
 fi
 
 PATH="$(cd "$1" && pwd):$PATH"
 export PATH
 
-# Indented lines of README.md that start a conversion, and its schema check.
+# Indented lines of README.md that start a conversion or a rebuild, and its schema check.
 readme_commands() {
-  sed -n 's/^    \(find \. .*\)$/\1/p' "$source_dir/README.md"
+  sed -n 's/^    \(find \. .*\)$/\1/p; s/^    \(\(obj2xml\|sed\|xml2obj\) .*\)$/\1/p' "$source_dir/README.md"
   grep -o '`xmllint --noout --schema schema/[^`]*`' "$source_dir/README.md" | tr -d '`'
 }
 
-# The man page's EXAMPLES, rendered as a reader sees them.
+# The man pages' EXAMPLES, rendered as a reader sees them.
 man_commands() {
-  groff -man -Tascii -P-cbou -rLL=300n "$source_dir/obj2xml.1" |
-    awk '/^EXAMPLES/ { on = 1; next } /^[^ ]/ { on = 0 } on && /^          / { sub(/^ +/, ""); print }'
+  local page
+  for page in obj2xml.1 xml2obj.1; do
+    groff -man -Tascii -P-cbou -rLL=300n "$source_dir/$page" |
+      awk '/^EXAMPLES/ { on = 1; next } /^[^ ]/ { on = 0 } on && /^          / { sub(/^ +/, ""); print }'
+  done
 }
 
 work=$(mktemp -d)
@@ -77,10 +87,14 @@ run() {  # source, command
 
 count=0
 while IFS= read -r command; do run "man page" "$command"; count=$((count + 1)); done < <(man_commands)
-[ "$count" -ge 3 ] || { echo "the man page shows $count examples, expected 3 or more" >&2; exit 1; }
+[ "$count" -ge 7 ] || { echo "the man pages show $count examples, expected 7 or more" >&2; exit 1; }
 rm -f "$work/tree"/*.xml "$work/tree"/*/*.xml "$work/tree"/*/*/*.xml
 count=0
 while IFS= read -r command; do run README.md "$command"; count=$((count + 1)); done < <(readme_commands)
-[ "$count" -ge 2 ] || { echo "README.md shows $count of its commands, expected 2" >&2; exit 1; }
+[ "$count" -ge 5 ] || { echo "README.md shows $count of its commands, expected 5" >&2; exit 1; }
+# The README's edit reached the object: converted again, its speed is 120.
+cp "$work/tree/engine.dat" "$work/check.dat"
+obj2xml "$work/check.dat" </dev/null
+grep -q 'name="speed" size="2">120<' "$work/check.xml" || { echo "the edit did not reach engine.dat" >&2; exit 1; }
 
 all_converted "$work/tree"

@@ -20,17 +20,21 @@ cp samples/engine.dat "$work/built/"
 /usr/bin/obj2xml "$work/installed/engine.dat" </dev/null
 build/release/obj2xml "$work/built/engine.dat" </dev/null
 cmp "$work/installed/engine.xml" "$work/built/engine.xml"
+/usr/bin/xml2obj "$work/installed/engine.xml" "$work/installed/rebuilt.dat" </dev/null
+cmp samples/engine.dat "$work/installed/rebuilt.dat"
 xmllint --noout --schema /usr/share/obj2xml/obj2xml.xsd "$work/installed/engine.xml"
-test -f /usr/share/man/man1/obj2xml.1.gz
-MANPAGER=cat man obj2xml >/dev/null
-zcat /usr/share/man/man1/obj2xml.1.gz | groff -man -ww -z
+for page in obj2xml xml2obj; do
+  test -f "/usr/share/man/man1/$page.1.gz"
+  MANPAGER=cat man "$page" >/dev/null
+  zcat "/usr/share/man/man1/$page.1.gz" | groff -man -ww -z
+done
 test -f /usr/share/doc/obj2xml/copyright
 tests/documented_commands.sh /usr/bin
 dpkg -r obj2xml
-test ! -e /usr/bin/obj2xml
+test ! -e /usr/bin/obj2xml && test ! -e /usr/bin/xml2obj
 # The README's install command lays out the same files.
 cmake --install build/release --prefix "$work/prefix" >/dev/null
-for installed in bin/obj2xml share/man/man1/obj2xml.1.gz share/obj2xml/obj2xml.xsd share/doc/obj2xml/copyright; do
+for installed in bin/obj2xml bin/xml2obj share/man/man1/obj2xml.1.gz share/man/man1/xml2obj.1.gz share/obj2xml/obj2xml.xsd share/doc/obj2xml/copyright; do
   test -f "$work/prefix/$installed"
 done
-echo "The installed program converts the sample as the built one does."
+echo "The installed programs convert the sample as the built ones do, and rebuild it."
