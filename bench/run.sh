@@ -4,6 +4,8 @@
 #  (b) instructions of one conversion (callgrind)
 #  (c) peak memory against cp's
 #  (d) a 1 GiB sparse class 0x17 file against cat FILE > /dev/null (no target)
+#  (e) one rebuild of the object from its document against cp of the object
+#      (paired runs, medians), and (f) its instructions (callgrind)
 # Needs valgrind and /usr/bin/time (Debian's time package).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,6 +14,7 @@ work=build/bench
 mkdir -p "$work"
 g++ -std=c++20 -O2 -Wall -Wextra -o "$work/paired_runs" bench/paired_runs.cpp
 program=$(realpath build/release/obj2xml)
+rebuilder=$(realpath build/release/xml2obj)
 cd "$work"
 cp ../../samples/engine.dat engine.dat
 printf '\x17\x00\x00\x00BIG\x00\x00\x00\x00\x00\x00\x00\x00\x00' > big.dat
@@ -47,4 +50,13 @@ read -r ours cats ratio < <(./paired_runs 15 -- "$program" big.dat -- /bin/cat b
 printf '%-44s %-34s %-22s %s\n' "(d) 1 GiB sparse file vs cat > /dev/null" "${ours} us vs ${cats} us: ${ratio}x" \
   "none" "-"
 rm -f big.dat big.xml
+
+"$program" engine.dat  # engine.xml, rebuilt over engine.dat as its base
+read -r ours cps ratio < <(./paired_runs 400 -- "$rebuilder" engine.xml engine.dat -- /bin/cp engine.dat copy.dat)
+report "(e) one rebuild vs cp of the object" "${ours} us vs ${cps} us: ${ratio}x" "<= 1x" \
+  "$(awk -v r="$ratio" 'BEGIN { print (r <= 1) }')"
+instructions=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null "$rebuilder" engine.xml engine.dat 2>&1 |
+  sed -n 's/.*Collected : \([0-9]*\).*/\1/p')
+printf '%-44s %-34s %-22s %s\n' "(f) instructions of one rebuild" "$instructions" "none" "-"
+cmp ../../samples/engine.dat engine.dat  # the rebuilds changed nothing
 exit "$missed"

@@ -43,4 +43,3 @@ void commit_output(const Output& output, bool replaces_input) {
         fatal("Can't write %s: %s", output.path, std::strerror(error));
     }
 }
-
