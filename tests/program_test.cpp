@@ -620,6 +620,8 @@ TEST_F(Program, RefusedRebuildsLeaveTheObjectUntouched) {
          {"z.xml"},
          "Can't rebuild z.dat: class 18 is not one this program converts"},
         {document, Bytes(20, 0x17), {"z.xml"}, "Can't rebuild z.dat: file has 20 bytes, needs 366"},
+        {document, Bytes(5, 0x17), {"z.xml"}, "Can't rebuild z.dat: file has 5 bytes, needs 16"},
+        {document, zero_object(), {}, "Give filename as parameter"},
         {document, zero_object(), {"z.xml", "z.xml"}, "Can't rebuild z.xml from itself"},
     };
     for (const Case& c : cases) {
