@@ -3,14 +3,7 @@
 
 #include <cstddef>
 
-#if defined(__MINGW32__)
-// MinGW-w64's standard formatting (with %zu), which the Windows builds select.
-#define PRINTF_LIKE(format_index, first_arg) [[gnu::format(gnu_printf, format_index, first_arg)]]
-#elif defined(__GNUC__)
-#define PRINTF_LIKE(format_index, first_arg) [[gnu::format(printf, format_index, first_arg)]]
-#else
-#define PRINTF_LIKE(format_index, first_arg)
-#endif
+#include "platform/platform.hpp"
 
 // Prints the message and a key prompt on standard error, waits for a key
 // and ends the process with status 1.

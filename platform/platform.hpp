@@ -8,6 +8,16 @@
 #include <cstdio>
 #include <cstring>
 
+// Checks a printf-style function's arguments against its format.
+#if defined(__MINGW32__)
+// MinGW-w64's standard formatting (with %zu), which the Windows builds select.
+#define PRINTF_LIKE(format_index, first_arg) [[gnu::format(gnu_printf, format_index, first_arg)]]
+#elif defined(__GNUC__)
+#define PRINTF_LIKE(format_index, first_arg) [[gnu::format(printf, format_index, first_arg)]]
+#else
+#define PRINTF_LIKE(format_index, first_arg)
+#endif
+
 // The console.
 
 // Opens the null device on any standard descriptor that is closed, so that
