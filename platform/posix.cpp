@@ -177,13 +177,19 @@ bool carry_acl_over(int fd, const char* path) {
 
 // Gives the new file what the regular file at `path` had, so that no one
 // gains access: its owner and group where the process may set them (root
-// may), its permission bits and its access ACL. A new file gets 0666 less
-// the umask.
+// may; others may give it a group they are in), its access ACL and its
+// permission bits. The group's bits were meant for the earlier group: a
+// new file whose group is another gets none. A new file gets 0666 less the
+// umask.
 bool carry_over(int fd, const char* path) {
     struct stat existing {};
     if (lstat(path, &existing) != 0 || !S_ISREG(existing.st_mode)) return fchmod(fd, new_file_permissions()) == 0;
-    (void)fchown(fd, existing.st_uid, existing.st_gid);  // refused to others than root: the file stays theirs
-    return fchmod(fd, existing.st_mode & 0777) == 0 && carry_acl_over(fd, path);
+    if (fchown(fd, existing.st_uid, existing.st_gid) != 0) (void)fchown(fd, static_cast<uid_t>(-1), existing.st_gid);
+    struct stat now {};
+    mode_t mode = existing.st_mode & 0777;
+    if (fstat(fd, &now) != 0 || now.st_gid != existing.st_gid) mode &= ~static_cast<mode_t>(070);
+    // The ACL first: setting it sets the permission bits from its entries.
+    return carry_acl_over(fd, path) && fchmod(fd, mode) == 0;
 }
 
 // A stream on the new file `fd` at `path` when it is `usable`; otherwise, or

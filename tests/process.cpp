@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <grp.h>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -76,6 +77,8 @@ namespace {
         setenv("LD_PRELOAD", program_under_test().fail_calls.c_str(), 1);
         setenv("OBJ2XML_FAIL", options.fail_call.c_str(), 1);
     }
+    if (options.user && (setgroups(0, nullptr) != 0 || setgid(options.user) != 0 || setuid(options.user) != 0))
+        _exit(126);
     if (chdir(directory.c_str()) != 0) _exit(126);
     exec_program(operands, options.rebuild);
 }

@@ -26,6 +26,7 @@ struct RunOptions {
     std::uint64_t file_size_limit = 0;      // 0: none; a write past it fails with EFBIG
     std::string fail_call;                  // the call the fail_calls library makes fail
     bool rebuild = false;                   // run xml2obj instead of obj2xml
+    unsigned user = 0;                      // 0: as the test runs; else as this user and group (needs root)
 };
 
 struct RunResult {

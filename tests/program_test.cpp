@@ -314,6 +314,20 @@ TEST_F(Program, ReplacementKeepsTheDocumentsOwnerAndAccessControlList) {
     EXPECT_EQ(after.st_mode, before.st_mode);
     EXPECT_EQ(acl(), acl_before);
     EXPECT_FALSE(acl_before.empty());
+
+    // Replaced by someone else (nobody), who may not give the file to its
+    // owner (daemon) nor to its group: the group's bits were not meant for theirs.
+    fs::permissions(scratch.path, fs::perms::all);
+    ASSERT_EQ(std::system(("setfacl -b '" + doc + "'").c_str()), 0);
+    ASSERT_EQ(chown(doc.c_str(), 1, 1), 0);
+    fs::permissions(doc, fs::perms(0664));
+    RunOptions as_nobody;
+    as_nobody.user = 65534;
+    EXPECT_EQ(run({"engine.dat"}, as_nobody).status, 0);
+    ASSERT_EQ(stat(doc.c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, 65534U);
+    EXPECT_EQ(after.st_gid, 65534U);
+    EXPECT_EQ(after.st_mode & 0777, 0604U);
 }
 
 TEST_F(Program, ConversionsSideBySideLeaveOneWholeDocument) {
