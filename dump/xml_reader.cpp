@@ -263,6 +263,7 @@ bool read_attribute_value(XmlReader& reader, std::string& value) {
 }
 
 bool read_attribute(XmlReader& reader, std::vector<XmlAttribute>& attributes) {
+    if (attributes.size() == max_xml_attributes) return fail_expected(reader, R"(">" or "/>" after 16 attributes)");
     XmlAttribute attribute{{}, {}, reader.line, reader.column};
     if (!read_name(reader, attribute.name)) return false;
     if (attribute.name == "xmlns")

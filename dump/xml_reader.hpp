@@ -59,6 +59,11 @@ struct XmlReader {
 // Elements nested deeper than this are refused; documents need a dozen levels.
 inline constexpr std::size_t max_xml_depth = 64;
 
+// Attributes past this many on one element are refused; documents use
+// three at most, and the check for a repeated one compares each with all
+// before it.
+inline constexpr std::size_t max_xml_attributes = 16;
+
 XmlReader xml_reader(std::span<const std::uint8_t> document);
 
 // Reads the next event into reader.event; false (with reader.error set) at

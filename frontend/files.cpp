@@ -6,6 +6,7 @@
 #include "frontend/fatal.hpp"
 
 std::span<std::uint8_t> load_file(const char* path, FileIdentity& identity, bool missing_ok) {
+    if (is_special_file(path)) fatal("Can't read %s: %s", path, "Not a regular file");
     std::FILE* in = std::fopen(path, "rb");
     if (!in && missing_ok && errno == ENOENT) return {};
     if (!in) fatal("Can't read %s: %s", path, std::strerror(errno));

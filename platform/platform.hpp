@@ -53,6 +53,10 @@ bool file_facts(std::FILE* file, std::size_t& size, FileIdentity& identity);
 // True when `path` names the file of `identity` now, through links included.
 bool names_file(const char* path, const FileIdentity& identity);
 
+// True for a pipe, a device or a socket at `path`: they have no size to
+// read by, and opening a pipe without a writer waits for one.
+bool is_special_file(const char* path);
+
 // Paths.
 
 // The characters that end a folder's or a drive's part of a path.

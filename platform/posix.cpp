@@ -121,6 +121,12 @@ bool names_file(const char* path, const FileIdentity& identity) {
     return named.volume == identity.volume && named.index == identity.index;
 }
 
+bool is_special_file(const char* path) {
+    struct stat status {};
+    return stat(path, &status) == 0 &&
+           (S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) || S_ISSOCK(status.st_mode));
+}
+
 // Paths.
 
 const char* const path_separators = "/";
@@ -175,21 +181,30 @@ bool carry_acl_over(int fd, const char* path) {
 #endif
 }
 
-// Gives the new file what the regular file at `path` had, so that no one
-// gains access: its owner and group where the process may set them (root
-// may; others may give it a group they are in), its access ACL and its
-// permission bits. The group's bits were meant for the earlier group: a
-// new file whose group is another gets none. A new file gets 0666 less the
+// The permission bits `wanted`, less the group's where the new file's
+// group is not `group`: they were meant for that one.
+mode_t for_group(int fd, mode_t wanted, gid_t group) {
+    struct stat now {};
+    return fstat(fd, &now) == 0 && now.st_gid == group ? wanted : wanted & ~static_cast<mode_t>(070);
+}
+
+// Gives the new file what the file at `path` had, so that no one gains
+// access. A regular file lends its owner and group where the process may
+// set them (root may; others may give it a group they are in), its access
+// ACL and its permission bits. A link is replaced, but what it leads to
+// may have lent the new file bytes (a base object, the input): no more
+// access than that file or a new one gives. A new file gets 0666 less the
 // umask.
 bool carry_over(int fd, const char* path) {
     struct stat existing {};
-    if (lstat(path, &existing) != 0 || !S_ISREG(existing.st_mode)) return fchmod(fd, new_file_permissions()) == 0;
+    struct stat target {};
+    if (lstat(path, &existing) != 0) return fchmod(fd, new_file_permissions()) == 0;
+    if (S_ISLNK(existing.st_mode) && stat(path, &target) == 0 && S_ISREG(target.st_mode))
+        return fchmod(fd, for_group(fd, target.st_mode & new_file_permissions(), target.st_gid)) == 0;
+    if (!S_ISREG(existing.st_mode)) return fchmod(fd, new_file_permissions()) == 0;
     if (fchown(fd, existing.st_uid, existing.st_gid) != 0) (void)fchown(fd, static_cast<uid_t>(-1), existing.st_gid);
-    struct stat now {};
-    mode_t mode = existing.st_mode & 0777;
-    if (fstat(fd, &now) != 0 || now.st_gid != existing.st_gid) mode &= ~static_cast<mode_t>(070);
     // The ACL first: setting it sets the permission bits from its entries.
-    return carry_acl_over(fd, path) && fchmod(fd, mode) == 0;
+    return carry_acl_over(fd, path) && fchmod(fd, for_group(fd, existing.st_mode & 0777, existing.st_gid)) == 0;
 }
 
 // A stream on the new file `fd` at `path` when it is `usable`; otherwise, or

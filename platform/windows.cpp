@@ -11,11 +11,6 @@
 
 #include "platform/platform.hpp"
 
-// Expand wildcards in the operands at start-up, as a Windows console program does.
-extern "C" {
-int _dowildcard = -1;
-}
-
 // The console.
 
 void open_missing_standard_descriptors() {}
@@ -92,6 +87,8 @@ bool names_file(const char* path, const FileIdentity& identity) {
     // A file whose identity cannot be read might be the input: take it for it.
     return !known || (named.volume == identity.volume && named.index == identity.index);
 }
+
+bool is_special_file(const char*) { return false; }  // devices answer as empty files, and never block
 
 // Paths.
 

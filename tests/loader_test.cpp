@@ -154,6 +154,9 @@ TEST(XmlReader, RefusedFormsSayWhereAndWhatWasExpected) {
     std::string deep;
     for (std::size_t i = 0; i <= max_xml_depth; ++i) deep += "<a>";
     EXPECT_EQ(events(deep), "1:193 elements are nested too deep");
+    std::string crowded = "<a";
+    for (int i = 0; i < 17; ++i) crowded += " a" + std::to_string(i) + "=''";
+    EXPECT_EQ(events(crowded + "/>"), R"(1:106 expected ">" or "/>" after 16 attributes, found "a")");
 }
 
 TEST(LoadFields, WritesEveryLineAndKeepsUndescribedBytesAndBits) {

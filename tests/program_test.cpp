@@ -140,6 +140,13 @@ TEST_F(Program, InputThatCannotBeRead) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, failure("Can't read adir.dat: " + folder_error()));
     EXPECT_EQ(folder_names(scratch.path), std::vector<std::string>{"adir.dat"});
+
+    // A pipe has no size to read by, and one without a writer would hold the program.
+    if (windows()) return;
+    ASSERT_EQ(mkfifo(file("pipe.dat").c_str(), 0600), 0);
+    result = run({"pipe.dat"});
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.err, failure("Can't read pipe.dat: Not a regular file"));
 }
 
 TEST_F(Program, ShortFilesAreRefusedBeforeAnyOutput) {
@@ -285,6 +292,19 @@ TEST_F(Program, ReplacementKeepsTheDocumentsPermissions) {
         fs::permissions(file("engine.xml"), mode);
         EXPECT_EQ(run({"engine.dat"}).status, 0);
         EXPECT_EQ(fs::status(file("engine.xml")).permissions(), mode);
+    }
+
+    // A link replaced by a file that holds bytes of what it led to (the input
+    // converted in place, a base object): no wider access than that file's.
+    ScratchDir elsewhere;
+    write_file(elsewhere.path / "private.dat", object_file(0x17, "PRIVATE"));
+    fs::permissions(elsewhere.path / "private.dat", fs::perms(0600));
+    for (const char* link : {"private.xml", "base.dat"}) fs::create_symlink(elsewhere.path / "private.dat", file(link));
+    EXPECT_EQ(run({"private.xml"}).status, 0);
+    EXPECT_EQ(rebuild({"engine.xml", "base.dat"}).status, 0);
+    for (const char* replaced : {"private.xml", "base.dat"}) {
+        EXPECT_FALSE(fs::is_symlink(file(replaced))) << replaced;
+        EXPECT_EQ(fs::status(file(replaced)).permissions(), fs::perms(0600)) << replaced;
     }
 }
 
@@ -497,6 +517,11 @@ TEST_F(Program, WildcardConvertsTheFirstMatchOnly) {
     EXPECT_EQ(result.err, "");
     const std::vector<std::string> names = folder_names(scratch.path);
     EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.ends_with(".xml"); }), 1);
+
+    // xml2obj expands none: a pattern must not pick the object it writes.
+    const std::string loco = read_file(file("loco3.dat"));
+    EXPECT_EQ(rebuild({"loco1.xml", "loco3*"}).status, 1);
+    EXPECT_EQ(read_file(file("loco3.dat")), loco);
 }
 
 TEST_F(Program, FailuresOfTheInputsCallsAreReported) {
