@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -74,34 +75,31 @@ struct KeyWaitOutcome {
 };
 
 // How the program is started on a terminal.
-struct Start {
-    bool input_from_null = false;
-    bool error_to_file = false;  // standard error redirected away from the terminal
-    bool background = false;     // a job that is not the terminal's foreground job
-    int ignored_signal = 0;      // ignored from the start, as nohup does
-    std::string shell_after;     // run by sh after the program, on the same terminal
-};
+enum class Started { plain, input_from_null, error_to_file, background };
 
 // Runs the whole command without an operand on a terminal; returns its pid.
-pid_t start_on_terminal(int& master, const Start& start = {}) {
+// `ignored_signal` is ignored from the start, as nohup does; `shell_after`
+// is run by sh on the same terminal once the program has ended.
+pid_t start_on_terminal(int& master, Started setup = Started::plain, int ignored_signal = 0,
+                        const char* shell_after = nullptr) {
     termios initial = fresh_terminal_settings();
     const pid_t child = forkpty(&master, nullptr, &initial, nullptr);
     if (child < 0) throw std::runtime_error("forkpty failed");
     if (child != 0) return child;
-    if (start.input_from_null) dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
-    if (start.error_to_file) dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
-    if (start.ignored_signal) signal(start.ignored_signal, SIG_IGN);
+    if (setup == Started::input_from_null) dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
+    if (setup == Started::error_to_file) dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
+    if (ignored_signal) signal(ignored_signal, SIG_IGN);
     const rlimit no_core{0, 0};
     setrlimit(RLIMIT_CORE, &no_core);  // SIGQUIT would dump one
-    if (start.background || !start.shell_after.empty()) {
+    if (setup == Started::background || shell_after) {
         const pid_t job = fork();
         if (job > 0) {
             int status = 0;
             waitpid(job, &status, 0);
-            if (!start.shell_after.empty()) execl("/bin/sh", "sh", "-c", start.shell_after.c_str(), nullptr);
+            if (shell_after) execl("/bin/sh", "sh", "-c", shell_after, nullptr);
             _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128);
         }
-        if (start.background) setpgid(0, 0);  // a process group of its own, not the terminal's
+        if (setup == Started::background) setpgid(0, 0);  // a process group of its own, not the terminal's
     }
     exec_program({});
 }
@@ -111,9 +109,7 @@ pid_t start_on_terminal(int& master, const Start& start = {}) {
 KeyWaitOutcome end_wait_at_prompt(char key, int signal = 0, int ignored_signal = 0) {
     KeyWaitOutcome outcome;
     int master = -1;
-    Start start;
-    start.ignored_signal = ignored_signal;
-    const pid_t child = start_on_terminal(master, start);
+    const pid_t child = start_on_terminal(master, Started::plain, ignored_signal);
     outcome.before_key = read_until(master, "Press any key to abort.");
     usleep(200000);
     int status = 0;
@@ -155,9 +151,7 @@ TEST_F(KeyWait, OneKeyEndsTheWaitWithoutEchoAndRestoresTheTerminal) {
 
 TEST_F(KeyWait, AnArrowKeyIsConsumedWhole) {
     int master = -1;
-    Start start;
-    start.shell_after = "IFS= read -r line; printf '<%s>' \"$line\"";
-    const pid_t child = start_on_terminal(master, start);
+    const pid_t child = start_on_terminal(master, Started::plain, 0, "IFS= read -r line; printf '<%s>' \"$line\"");
     read_until(master, "Press any key to abort.");
     usleep(200000);
     (void)write(master, "\x1b[A", 3);  // the up arrow
@@ -203,29 +197,20 @@ bool ends_with_status_1(pid_t child) {
 }
 
 TEST(KeyWaitOnTerminal, NoWaitWhereNoOneCanAnswer) {
-    struct Case {
-        const char* what;
-        Start start;
-        const char* shown;
+    const std::tuple<const char*, Started, const char*> cases[] = {
+        {"input from /dev/null", Started::input_from_null, "GivefilenameasparameterPressanykeytoabort"},
+        {"standard error to a file", Started::error_to_file, ""},
+        {"a background job", Started::background, "GivefilenameasparameterPressanykeytoabort"},
     };
-    const auto with = [](bool Start::*setting) {
-        Start start;
-        start.*setting = true;
-        return start;
-    };
-    const Case cases[] = {
-        {"input from /dev/null", with(&Start::input_from_null), "GivefilenameasparameterPressanykeytoabort"},
-        {"standard error to a file", with(&Start::error_to_file), ""},
-        {"a background job", with(&Start::background), "GivefilenameasparameterPressanykeytoabort"},
-    };
-    for (const Case& c : cases) {
-        if (c.start.background && program_under_test().command.size() > 1) continue;  // Wine's jobs are its own
+    for (const auto& [what, setup, expected] : cases) {
+        if (setup == Started::background && program_under_test().command.size() > 1)
+            continue;  // Wine's jobs are its own
         int master = -1;
-        const pid_t child = start_on_terminal(master, c.start);
+        const pid_t child = start_on_terminal(master, setup);
         const std::string shown = read_until(master, "Pressanykeytoabort", true);
-        EXPECT_TRUE(ends_with_status_1(child)) << c.what;
+        EXPECT_TRUE(ends_with_status_1(child)) << what;
         close(master);
-        EXPECT_EQ(visible_letters(shown), c.shown) << c.what << ": " << shown;
+        EXPECT_EQ(visible_letters(shown), expected) << what << ": " << shown;
     }
 }
 

@@ -58,7 +58,7 @@ constexpr FieldDesc table[] = {
 // clang-format on
 
 // The lines loaded into 17 bytes of 0xEE inside a root element <t>: the
-// bytes as hex, or the fault.
+// bytes in hex, a space between fields, or the fault.
 std::string loaded(const std::string& lines, std::size_t length = 17) {
     const Bytes document = bytes_of("<t>" + lines + "</t>");
     Bytes bytes(length, 0xEE);
@@ -66,8 +66,11 @@ std::string loaded(const std::string& lines, std::size_t length = 17) {
     if (!(xml_next(reader) && xml_next(reader) && load_fields(reader, bytes, table, 1) && load_end_tag(reader, "t")))
         return fault(reader.error);
     std::string hex;
-    for (const std::uint8_t byte : bytes)
-        hex += "0123456789ABCDEF"[byte >> 4] + std::string(1, "0123456789ABCDEF"[byte & 15]);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i == 2 || i == 4 || i == 5 || i == 9 || i == 13) hex += ' ';  // speed, field_2, mode, records, total
+        hex += "0123456789ABCDEF"[bytes[i] >> 4];
+        hex += "0123456789ABCDEF"[bytes[i] & 15];
+    }
     return hex;
 }
 
@@ -87,12 +90,8 @@ Bytes rebuilt(const Bytes& document, Bytes object, bool has_base, std::string* e
 // A base header: class 17, subclass 030201, name "BASE\0xyz", bytes 12-15 C1 to C4.
 Bytes base_object() {
     Bytes object(366, 0);
-    const std::string header(
-        "\x17\x01\x02\x03"
-        "BASE\0xyz"
-        "\xC1\xC2\xC3\xC4",
-        16);
-    std::copy(header.begin(), header.end(), object.begin());
+    const char header[] = "\027\001\002\003BASE\0xyz\301\302\303\304";
+    std::copy(header, header + 16, object.begin());
     return object;
 }
 
@@ -125,30 +124,17 @@ TEST(XmlReader, RefusedFormsSayWhereAndWhatWasExpected) {
     const std::pair<std::string, std::string> cases[] = {
         {"<a></b>", "1:4 expected </a>, found </b>"},
         {"<a>\r\n\t\xC3\xA9<b c=\"<\"/></a>", "2:9 \"<\" is not allowed in an attribute value"},
-        {"<a>&nbsp;</a>", "1:4 expected lt, gt, amp, quot, apos or \"#\" after \"&\", found nbsp"},
-        {"<a><!-- a -- b --></a>", "1:11 \"--\" is not allowed inside a comment"},
-        {"<a>]]></a>", "1:4 \"]]>\" is not allowed in text"},
         {"<!DOCTYPE a><a/>", "1:1 a DOCTYPE is not accepted"},
         {"<a><![CDATA[x]]></a>", "1:4 CDATA sections are not accepted"},
         {"<?xml-stylesheet href=\"s\"?><a/>", "1:1 processing instructions are not accepted"},
         {"<a b=\"1\" b=\"2\"/>", "1:10 attribute b is given twice"},
-        {"<a b=\"1\"c=\"2\"/>", "1:9 expected a space, \">\" or \"/>\", found \"c\""},
-        {"<a>\x01</a>", "1:4 character U+0001 is not allowed in XML"},
-        {"<a>&#0;</a>", "1:7 the reference is to a character XML does not allow"},
         {"<a>\xE9</a>", "1:4 expected UTF-8, found byte 0xE9"},
         {"<?xml version=\"1.0\" encoding=\"US-ASCII\"?><a>\xE9</a>",
          "1:45 expected a US-ASCII character, found byte 0xE9"},
         {"<a>\xC4\x80</a>", "1:4 character U+0100 has no ISO-8859-1 byte"},
         {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>",
          "1:20 expected encoding UTF-8 after a UTF-8 byte order mark"},
-        {"<?xml version=\"1.1\"?><a/>", "1:20 expected version 1.0"},
-        {"<?xml version=\"1.0\" encoding=\"UTF&#45;8\"?><a/>",
-         "1:34 expected a letter, a digit, \".\", \"_\" or \"-\", found \"&\""},
         {"<x:a/>", "1:3 expected a name without a namespace prefix, found \":\""},
-        {"<a xmlns=\"x\"/>", "1:4 namespace declarations are not accepted"},
-        {"<a/><b/>", "1:5 expected only comments after the root element, found \"<\""},
-        {" \n ", "2:2 expected the root element, found the end of the document"},
-        {"<a>\n<b>x", "2:5 expected </b>, found the end of the document"},
     };
     for (const auto& [document, expected] : cases) EXPECT_EQ(events(document), expected) << document;
     std::string deep;
@@ -160,41 +146,18 @@ TEST(XmlReader, RefusedFormsSayWhereAndWhatWasExpected) {
 }
 
 TEST(LoadFields, WritesEveryLineAndKeepsUndescribedBytesAndBits) {
-    const std::string unknowns = "<unknown name=\"field_2[1]\" size=\"1\"> 255 </unknown>";
+    const std::string unknown = "<unknown name=\"field_2[1]\" size=\"1\"> 255 </unknown>";
+    const std::string bits = R"(<bitmask name="mode" size="1"><bit name="bit0">1</bit><bit name="locked">0</bit>)"
+                             R"(<bit name="bit3">1</bit></bitmask>)";
+    // Byte 2 of each record, and bits 4-7 of mode, are kept.
     const std::pair<std::string, std::string> cases[] = {
-        // speed, field_2[0..1], mode, records (byte 2 of each kept), total; bits 4-7 of mode kept
-        {speed + mode + records + total,
-         "0100"
-         "0000"
-         "E4"
-         "0700EE00"
-         "0800EE00"
-         "FEFFFFFF"},
-        {"\n\t" + speed + "<!-- x -->" + unknowns + mode + records + total + "\n",
-         "0100"
-         "00FF"
-         "E4"
-         "0700EE00"
-         "0800EE00"
-         "FEFFFFFF"},
+        {speed + mode + records + total, "0100 0000 E4 0700EE00 0800EE00 FEFFFFFF"},
+        {"\n\t" + speed + "<!-- x -->" + unknown + mode + records + total + "\n",
+         "0100 00FF E4 0700EE00 0800EE00 FEFFFFFF"},
         {"<variable size=\"2\" name='speed'>-32768</variable>" + mode + records +
              "<variable name=\"total\" size=\"4\">4294967295</variable>",
-         "0080"
-         "0000"
-         "E4"
-         "0700EE00"
-         "0800EE00"
-         "FFFFFFFF"},
-        {speed +
-             "<bitmask name=\"mode\" size=\"1\"><bit name=\"bit0\">1</bit><bit name=\"locked\">0</bit>"
-             "<bit name=\"bit3\">1</bit></bitmask>" +
-             records + total,
-         "0100"
-         "0000"
-         "E9"
-         "0700EE00"
-         "0800EE00"
-         "FEFFFFFF"},
+         "0080 0000 E4 0700EE00 0800EE00 FFFFFFFF"},
+        {speed + bits + records + total, "0100 0000 E9 0700EE00 0800EE00 FEFFFFFF"},
     };
     for (const auto& [lines, expected] : cases) EXPECT_EQ(loaded(lines), expected) << lines;
 }
@@ -210,17 +173,11 @@ TEST(LoadFields, RefusedLinesSayWhereAndWhatWasExpected) {
         {"<variable name=\"speed\" size=\"02\">1</variable>", "1:27 expected size=\"2\" for speed, found size=\"02\""},
         {"<variable name=\"speed\" size=\"2\" unit=\"m\">1</variable>",
          "1:36 expected only name and size attributes on <variable>, found unit"},
-        {"<variable name=\"speed\">1</variable>", "1:4 expected a size attribute for speed"},
-        {"<variable name=\"speed\" size=\"2\">+1</variable>",
-         "1:36 expected a decimal number for speed, found text \"+1\""},
-        {"<variable name=\"speed\" size=\"2\"></variable>", "1:36 expected the value of speed, found </variable>"},
         {speed + "<bitmask name=\"mode\" size=\"1\"></bitmask>",
          "1:78 expected <bit name=\"locked\">, found </bitmask>"},
         {speed + "<bitmask name=\"mode\" size=\"1\"><bit name=\"locked\">2</bit>",
          "1:97 expected 0 or 1 for bit locked, found text \"2\""},
         {speed + mode + "x" + records, "1:114 expected <structure name=\"records[0]\">, found text \"x\""},
-        {speed + mode + records + total + "<variable name=\"total\" size=\"4\">1</variable>",
-         "1:323 expected </t>, found <variable name=\"total\">"},
         {"<variable name=\"&#9;&#x7F;&#x9B;[2J\" size=\"2\">1</variable>",
          "1:4 expected <variable name=\"speed\">, found <variable name=\"???[2J\">"},
     };
@@ -229,34 +186,22 @@ TEST(LoadFields, RefusedLinesSayWhereAndWhatWasExpected) {
 }
 
 TEST(ReadDocument, HeaderFromTheObjectLine) {
-    const std::string kept = std::string(
-        "\x97\x0C\x0B\x0A"
-        "BASE\0xyz"
-        "\xC1\xC2\xC3\xC4",
-        16);
+    const auto header = [](const char(&bytes)[17]) { return std::string(bytes, 16); };
+    // clang-format off
     const std::tuple<std::string, bool, std::string> cases[] = {
-        {"<object class=\"97\" subclass=\"0a0B0c\" name=\"NEW\">", false,
-         std::string("\x97\x0C\x0B\x0A"
-                     "NEW",
-                     7) +
-             std::string(9, '\0')},
-        {"<object name='BASE' subclass=\"0A0B0C\" class=\"97\">", true, kept},
-        {"<object class=\"17\" subclass=\"000000\" name=\"BASE2&amp;&#xE9;\">", true,
-         std::string("\x17\0\0\0"
-                     "BASE2&\xE9\0"
-                     "\xC1\xC2\xC3\xC4",
-                     16)},
-        {"<object class=\"18\" subclass=\"000000\" name=\"\">", false, "2:9 class 18 is not one this program converts"},
-        {"<object class=\"1\" subclass=\"000000\" name=\"\">", false,
-         "2:9 expected class as 2 hexadecimal digits, found \"1\""},
-        {"<object class=\"17\" subclass=\"00000\" name=\"\">", false,
-         "2:20 expected subclass as 6 hexadecimal digits, found \"00000\""},
-        {"<object class=\"17\" subclass=\"000000\" name=\"ABCDEFGHI\">", false,
-         "2:38 expected a name of at most 8 characters, found \"ABCDEFGHI\""},
-        {"<object class=\"17\" name=\"\">", false, "2:1 expected a subclass attribute on <object>"},
-        {"<object class=\"17\" subclass=\"000000\" name=\"\" id=\"1\">", false,
+        {R"(<object class="97" subclass="0a0B0c" name="NEW">)", false, header("\x97\x0C\x0B\x0ANEW\0\0\0\0\0\0\0\0\0")},
+        {R"(<object name='BASE' subclass="0A0B0C" class="97">)", true, header("\x97\x0C\x0B\x0A" "BASE\0xyz\xC1\xC2\xC3\xC4")},
+        {R"(<object class="17" subclass="000000" name="BASE2&amp;&#xE9;">)", true,
+         header("\x17\0\0\0" "BASE2&\xE9\0\xC1\xC2\xC3\xC4")},
+        {R"(<object class="18" subclass="000000" name="">)", false, "2:9 class 18 is not one this program converts"},
+        {R"(<object class="1" subclass="000000" name="">)", false, R"(2:9 expected class as 2 hexadecimal digits, found "1")"},
+        {R"(<object class="17" subclass="00000" name="">)", false,
+         R"(2:20 expected subclass as 6 hexadecimal digits, found "00000")"},
+        {R"(<object class="17" subclass="000000" name="ABCDEFGHI">)", false,
+         R"(2:38 expected a name of at most 8 characters, found "ABCDEFGHI")"},
+        {R"(<object class="17" subclass="000000" name="" id="1">)", false,
          "2:46 expected only class, subclass and name attributes on <object>, found id"},
-        {"<obj class=\"17\" subclass=\"000000\" name=\"\">", false, "2:1 expected <object>, found <obj name=\"\">"},
     };
+    // clang-format on
     for (const auto& [line, has_base, expected] : cases) EXPECT_EQ(header_read(line, has_base), expected) << line;
 }
