@@ -38,18 +38,12 @@ std::string quoted(std::string_view text) {
     return result;
 }
 
-const XmlAttribute* attribute(const XmlEvent& event, std::string_view name) {
-    const auto found = std::find_if(event.attributes.begin(), event.attributes.end(),
-                                    [&](const XmlAttribute& candidate) { return candidate.name == name; });
-    return found == event.attributes.end() ? nullptr : &*found;
-}
-
 }  // namespace
 
 std::string event_text(const XmlEvent& event) {
     switch (event.kind) {
     case XmlEventKind::start_tag: {
-        const XmlAttribute* name = attribute(event, "name");
+        const XmlAttribute* name = xml_attribute(event, "name");
         std::string shown = "<";
         shown += shown_utf8(event.name);
         if (name) shown += " name=\"" + shown_latin1(name->value) + "\"";
@@ -84,7 +78,7 @@ bool skip_blank_text(XmlReader& reader) {
 
 bool is_start_of(const XmlEvent& event, const Expected& expected) {
     if (event.kind != XmlEventKind::start_tag || event.name != expected.element) return false;
-    const XmlAttribute* name = attribute(event, "name");
+    const XmlAttribute* name = xml_attribute(event, "name");
     return name && name->value == expected.name;
 }
 
@@ -111,7 +105,7 @@ bool check_attributes(XmlReader& reader, const Expected& expected) {
                 reader, given.line, given.column,
                 "expected size=\"" + expected.size + "\" for " + expected.name + ", found size=" + quoted(given.value));
     }
-    if (sized && !attribute(reader.event, "size"))
+    if (sized && !xml_attribute(reader.event, "size"))
         return fail_at_event(reader, "expected a size attribute for " + expected.name);
     return true;
 }

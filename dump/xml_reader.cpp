@@ -489,6 +489,12 @@ XmlReader xml_reader(std::span<const std::uint8_t> document) {
     return reader;
 }
 
+const XmlAttribute* xml_attribute(const XmlEvent& event, std::string_view name) {
+    for (const XmlAttribute& given : event.attributes)
+        if (given.name == name) return &given;
+    return nullptr;
+}
+
 bool xml_fail(XmlReader& reader, int line, int column, std::string message) {
     if (reader.failed) return false;
     reader.failed = true;

@@ -70,6 +70,9 @@ XmlReader xml_reader(std::span<const std::uint8_t> document);
 // the first fault. After end_of_document it keeps returning that event.
 bool xml_next(XmlReader& reader);
 
+// The start tag's attribute of that name, or nullptr.
+const XmlAttribute* xml_attribute(const XmlEvent& event, std::string_view name);
+
 // Records a fault at a position of the document unless one is recorded
 // already; returns false, for use in return statements.
 bool xml_fail(XmlReader& reader, int line, int column, std::string message);

@@ -13,12 +13,6 @@ namespace {
 constexpr std::string_view header_attributes[] = {"class", "subclass", "name"};
 constexpr std::size_t name_bytes = 8;
 
-const XmlAttribute* find_attribute(const XmlEvent& event, std::string_view name) {
-    for (const XmlAttribute& given : event.attributes)
-        if (given.name == name) return &given;
-    return nullptr;
-}
-
 bool fail_at(XmlReader& reader, const XmlAttribute& at, const std::string& message) {
     return xml_fail(reader, at.line, at.column, message);
 }
@@ -49,7 +43,7 @@ bool check_object_tag(XmlReader& reader) {
                 "expected only class, subclass and name attributes on <object>, found " + shown_utf8(given.name));
     }
     for (const std::string_view name : header_attributes)
-        if (!find_attribute(event, name))
+        if (!xml_attribute(event, name))
             return xml_fail(reader, event.line, event.column,
                             "expected a " + std::string(name) + " attribute on <object>");
     return true;
@@ -57,7 +51,7 @@ bool check_object_tag(XmlReader& reader) {
 
 // A hex attribute of `digits` digits, upper- or lowercase.
 std::optional<std::uint32_t> hex_attribute(XmlReader& reader, std::string_view name, std::size_t digits) {
-    const XmlAttribute& given = *find_attribute(reader.event, name);
+    const XmlAttribute& given = *xml_attribute(reader.event, name);
     const std::optional<std::uint32_t> value = parse_hex(given.value, digits);
     if (!value)
         fail_at(reader, given,
@@ -78,7 +72,7 @@ std::string shown_header_name(std::span<const std::uint8_t> name) {
 }
 
 bool write_name(XmlReader& reader, std::span<std::uint8_t> name, bool has_base) {
-    const XmlAttribute& given = *find_attribute(reader.event, "name");
+    const XmlAttribute& given = *xml_attribute(reader.event, "name");
     if (given.value.size() > name_bytes)
         return fail_at(reader, given,
                        "expected a name of at most 8 characters, found \"" + shown_latin1(given.value) + "\"");
@@ -96,7 +90,7 @@ const FieldDesc* read_header(XmlReader& reader, std::span<std::uint8_t> object, 
     const std::optional<std::uint32_t> subclass = hex_attribute(reader, "subclass", 6);
     if (!class_byte || !subclass) return nullptr;
     const FieldDesc* table = payload_table(static_cast<std::uint8_t>(*class_byte));
-    const XmlAttribute& class_attribute = *find_attribute(reader.event, "class");
+    const XmlAttribute& class_attribute = *xml_attribute(reader.event, "class");
     if (!table)
         return fail_at(reader, class_attribute,
                        "class " + shown_latin1(class_attribute.value) + " is not one this program converts"),
