@@ -80,6 +80,15 @@ namespace {
     if (options.user && (setgroups(0, nullptr) != 0 || setgid(options.user) != 0 || setuid(options.user) != 0))
         _exit(126);
     if (chdir(directory.c_str()) != 0) _exit(126);
+    if (!options.program.empty()) {
+        std::vector<std::string> arguments{options.program};
+        arguments.insert(arguments.end(), operands.begin(), operands.end());
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
     exec_program(operands, options.rebuild);
 }
 

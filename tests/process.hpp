@@ -27,6 +27,7 @@ struct RunOptions {
     std::string fail_call;                  // the call the fail_calls library makes fail
     bool rebuild = false;                   // run xml2obj instead of obj2xml
     unsigned user = 0;                      // 0: as the test runs; else as this user and group (needs root)
+    std::string program;                    // run this copy of the program instead, without a runner
 };
 
 struct RunResult {

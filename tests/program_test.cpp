@@ -344,6 +344,8 @@ TEST_F(Program, ReplacementKeepsTheDocumentsOwnerAndAccessControlList) {
     fs::permissions(doc, fs::perms(0664));
     RunOptions as_nobody;
     as_nobody.user = 65534;
+    as_nobody.program = file("obj2xml").string();  // where nobody may run it
+    fs::copy_file(program_under_test().command.back(), as_nobody.program);
     EXPECT_EQ(run({"engine.dat"}, as_nobody).status, 0);
     EXPECT_EQ(std::tuple(65534U, 65534U, 0604U), std::tuple(std::get<0>(facts()), std::get<1>(facts()), std::get<2>(facts())));
 }
