@@ -19,10 +19,21 @@ set -euo pipefail
 cache=${OBJ2XML_WINE_CACHE:-/var/cache/obj2xml}
 binfmt=/proc/sys/fs/binfmt_misc
 
+# A mirror caught in the middle of a sync fails an update; a later try passes.
+update_package_lists() {
+  local try
+  for try in 1 2 3 4 5; do
+    apt-get update -qq && return 0
+    echo "apt-get update failed (try $try of 5); trying again" >&2
+    sleep 15
+  done
+  return 1
+}
+
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "Enabling the i386 architecture"
   dpkg --add-architecture i386
-  apt-get update -qq
+  update_package_lists
 fi
 packages=(qemu-user-static wine32:i386 wine32-preloader:i386)
 missing=()
@@ -31,7 +42,7 @@ for package in "${packages[@]}"; do
 done
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
-  apt-get update -qq
+  update_package_lists
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
