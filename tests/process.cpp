@@ -25,14 +25,21 @@ ProgramUnderTest& program_under_test() {
     return program;
 }
 
-void exec_program(const std::vector<std::string>& operands, bool rebuild) {
-    std::vector<std::string> arguments = rebuild ? program_under_test().rebuild_command : program_under_test().command;
+namespace {
+
+[[noreturn]] void exec_command(std::vector<std::string> arguments, const std::vector<std::string>& operands) {
     arguments.insert(arguments.end(), operands.begin(), operands.end());
     std::vector<char*> argv;
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     execv(argv[0], argv.data());
     _exit(127);
+}
+
+}  // namespace
+
+void exec_program(const std::vector<std::string>& operands, bool rebuild) {
+    exec_command(rebuild ? program_under_test().rebuild_command : program_under_test().command, operands);
 }
 
 int wait_for_child(int child, int seconds, bool& timed_out) {
@@ -80,15 +87,7 @@ namespace {
     if (options.user && (setgroups(0, nullptr) != 0 || setgid(options.user) != 0 || setuid(options.user) != 0))
         _exit(126);
     if (chdir(directory.c_str()) != 0) _exit(126);
-    if (!options.program.empty()) {
-        std::vector<std::string> arguments{options.program};
-        arguments.insert(arguments.end(), operands.begin(), operands.end());
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    if (!options.program.empty()) exec_command({options.program}, operands);
     exec_program(operands, options.rebuild);
 }
 
