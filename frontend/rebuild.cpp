@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <span>
 
 #include "frontend/document.hpp"
@@ -46,7 +47,14 @@ int rebuild_object(int argc, char** argv) {
     bool has_base = false;
     const std::span<std::uint8_t> object = base_object(object_path, has_base);
     ReadError error;
-    if (!read_document(document, object, has_base, error))
+    bool read = false;
+    try {
+        read = read_document(document, object, has_base, error);
+    } catch (const std::bad_alloc&) {
+        // The reader holds a run of text whole: a document may want as much again.
+        fatal("Not enough memory for %s, wanted %zX", "document", document.size());
+    }
+    if (!read)
         fatal("Can't rebuild from %s: line %d, column %d: %s", document_path, error.line, error.column,
               error.message.c_str());
 

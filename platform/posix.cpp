@@ -221,17 +221,23 @@ std::FILE* stream_on_new_file(int fd, const char* path, bool usable) {
     return file;
 }
 
+// A write past a file size limit then fails with EFBIG and is reported,
+// and the file removed, instead of SIGXFSZ ending the process there.
+void let_writes_fail_past_size_limit() { signal(SIGXFSZ, SIG_IGN); }
+
 }  // namespace
 
 std::size_t temporary_path_size(const char* path) { return std::strlen(path) + 1 + sizeof random_part; }
 
 std::FILE* open_temporary_beside(const char* path, char* temporary_path, bool /*text: POSIX has one mode*/) {
+    let_writes_fail_past_size_limit();
     write_template(path, temporary_path);
     const int fd = mkstemp(temporary_path);
     return fd < 0 ? nullptr : stream_on_new_file(fd, temporary_path, carry_over(fd, path));
 }
 
 std::FILE* create_new_file(const char* path) {
+    let_writes_fail_past_size_limit();
     const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     return fd < 0 ? nullptr : stream_on_new_file(fd, path, true);
 }

@@ -457,6 +457,16 @@ TEST_F(Program, AllocationFailureNamesTheWholeLength) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, failure("Not enough memory for data, wanted 30000000"));
     EXPECT_FALSE(fs::exists(file("huge.xml")));
+
+    // The reader holds a run of text whole: 24 MiB of blanks leave it no room.
+    std::string document = expected_document(object_file(0x17, "BIG"));
+    document.insert(document.find("\t<variable"), 24 << 20, ' ');
+    write_file(file("big.xml"), to_bytes(document));
+    options.address_space_limit = 40U << 20;
+    options.rebuild = true;
+    EXPECT_EQ(run({"big.xml"}, options).err, failure("Not enough memory for document, wanted 1803E3F"));
+    EXPECT_FALSE(fs::exists(file("big.dat")));
+    fs::remove(file("big.xml"));  // past what xmllint reads in one text node
 }
 
 TEST_F(Program, EveryDocumentIsWellFormed) {
