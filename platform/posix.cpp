@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <iterator>
@@ -161,24 +162,62 @@ void write_template(const char* path, char* temporary_path) {
     std::memcpy(temporary_path + folder + 1 + kept, random_part, sizeof random_part);
 }
 
-mode_t new_file_permissions() {
+#if defined(__linux__)
+// The access ACL and the default ACL, as the kernel keeps them: a 4-byte
+// version, then 8-byte entries (tag, permissions, id), all little-endian.
+constexpr char access_acl[] = "system.posix_acl_access";
+constexpr char default_acl[] = "system.posix_acl_default";
+char acl[64 << 10];  // the largest value an extended attribute may have
+
+// What the folder's default ACL lets a file created with 0666 have, as the
+// kernel works it out (the umask does not count then), or -1 without one.
+int bits_from_default_acl(const char* path) {
+    char folder[PATH_MAX] = ".";
+    const auto length = static_cast<std::size_t>(last_component(path) - path);
+    if (length >= sizeof folder) return -1;  // no system call takes such a path
+    if (length) {
+        std::memcpy(folder, path, length);
+        folder[length] = '\0';
+    }
+    const ssize_t size = getxattr(folder, default_acl, acl, sizeof acl);
+    int owner = 0;
+    int group = 0;
+    int mask = -1;  // none: the group's entry stands for it
+    int other = 0;
+    for (ssize_t at = 4; at + 8 <= size; at += 8) {
+        const int tag = static_cast<unsigned char>(acl[at]) | static_cast<unsigned char>(acl[at + 1]) << 8;
+        const int permissions = acl[at + 2] & 7;
+        if (tag == 0x01) owner = permissions;
+        if (tag == 0x04) group = permissions;
+        if (tag == 0x10) mask = permissions;
+        if (tag == 0x20) other = permissions;
+    }
+    return size < 0 ? -1 : 0666 & (owner << 6 | (mask < 0 ? group : mask) << 3 | other);
+}
+
+// Gives the new file the access ACL of the file at `path` (through a link
+// where `follow`) or, where that has none, none: not the one the folder's
+// default ACL gave it.
+bool carry_acl_over(int fd, const char* path, bool follow) {
+    const ssize_t size =
+        follow ? getxattr(path, access_acl, acl, sizeof acl) : lgetxattr(path, access_acl, acl, sizeof acl);
+    if (size >= 0) return fsetxattr(fd, access_acl, acl, static_cast<std::size_t>(size), 0) == 0;
+    if (errno != ENODATA && errno != ENOTSUP) return false;
+    return fremovexattr(fd, access_acl) == 0 || errno == ENODATA || errno == ENOTSUP;
+}
+#else
+int bits_from_default_acl(const char*) { return -1; }
+bool carry_acl_over(int, const char*, bool) { return true; }
+#endif
+
+// The permission bits of a new file at `path`: what the folder's default
+// ACL gives or, without one, 0666 less the umask.
+mode_t new_file_permissions(const char* path) {
+    const int from_acl = bits_from_default_acl(path);
+    if (from_acl >= 0) return static_cast<mode_t>(from_acl);
     const mode_t mask = umask(0);
     umask(mask);
     return 0666 & ~mask;
-}
-
-// Gives the new file the access ACL of the file at `path`, if it has one.
-bool carry_acl_over(int fd, const char* path) {
-#if defined(__linux__)
-    static char acl[64 << 10];  // the largest value an extended attribute may have
-    const ssize_t size = lgetxattr(path, "system.posix_acl_access", acl, sizeof acl);
-    if (size < 0) return errno == ENODATA || errno == ENOTSUP;  // none to carry over
-    return fsetxattr(fd, "system.posix_acl_access", acl, static_cast<std::size_t>(size), 0) == 0;
-#else
-    (void)fd;
-    (void)path;
-    return true;
-#endif
 }
 
 // The permission bits `wanted`, less the group's where the new file's
@@ -194,18 +233,19 @@ mode_t for_group(int fd, mode_t wanted, gid_t group) {
 // set them (root may; others may give it a group they are in), its access
 // ACL and its permission bits. A link is replaced, but what it leads to
 // may have lent the new file bytes (a base object, the input): no more
-// access than that file or a new one gives. A new file gets 0666 less the
-// umask.
+// access than that file (its ACL too) or a new one gives. A new file gets
+// what any new file there gets. The ACL goes first: setting it sets the
+// permission bits from its entries.
 bool carry_over(int fd, const char* path) {
     struct stat existing {};
     struct stat target {};
-    if (lstat(path, &existing) != 0) return fchmod(fd, new_file_permissions()) == 0;
+    if (lstat(path, &existing) != 0) return fchmod(fd, new_file_permissions(path)) == 0;
     if (S_ISLNK(existing.st_mode) && stat(path, &target) == 0)
-        return fchmod(fd, for_group(fd, target.st_mode & new_file_permissions(), target.st_gid)) == 0;
-    if (!S_ISREG(existing.st_mode)) return fchmod(fd, new_file_permissions()) == 0;
+        return carry_acl_over(fd, path, true) &&
+               fchmod(fd, for_group(fd, target.st_mode & new_file_permissions(path), target.st_gid)) == 0;
+    if (!S_ISREG(existing.st_mode)) return fchmod(fd, new_file_permissions(path)) == 0;
     if (fchown(fd, existing.st_uid, existing.st_gid) != 0) (void)fchown(fd, static_cast<uid_t>(-1), existing.st_gid);
-    // The ACL first: setting it sets the permission bits from its entries.
-    return carry_acl_over(fd, path) && fchmod(fd, for_group(fd, existing.st_mode & 0777, existing.st_gid)) == 0;
+    return carry_acl_over(fd, path, false) && fchmod(fd, for_group(fd, existing.st_mode & 0777, existing.st_gid)) == 0;
 }
 
 // A stream on the new file `fd` at `path` when it is `usable`; otherwise, or

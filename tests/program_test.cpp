@@ -348,6 +348,27 @@ TEST_F(Program, ReplacementKeepsTheDocumentsOwnerAndAccessControlList) {
     fs::copy_file(program_under_test().command.back(), as_nobody.program);
     EXPECT_EQ(run({"engine.dat"}, as_nobody).status, 0);
     EXPECT_EQ(std::tuple(65534U, 65534U, 0604U), std::tuple(std::get<0>(facts()), std::get<1>(facts()), std::get<2>(facts())));
+
+    // In a folder whose default ACL lets daemon in, and others not: a new
+    // document gets what any new file there gets, and one that replaces a
+    // document without an ACL gets none. A link's target lends its ACL.
+    const auto acl_and_mode = [](const fs::path& path) {
+        char acl[256];
+        const ssize_t size = getxattr(path.c_str(), "system.posix_acl_access", acl, sizeof acl);
+        return std::pair(std::string(acl, size < 0 ? 0 : static_cast<std::size_t>(size)),
+                         static_cast<mode_t>(fs::status(path).permissions()));
+    };
+    fs::create_directory(file("shared"));
+    for (const char* name : {"shared/new.dat", "shared/old.dat", "secret.dat"}) write_file(file(name), object_file(0x17, "ENGINE"));
+    write_file(file("shared/old.xml"), {});
+    fs::create_symlink("secret.dat", file("link.xml"));
+    ASSERT_EQ(std::system(("cd '" + scratch.path.string() + "' && setfacl -d -m u:daemon:rw-,o::--- shared && " +
+                           "touch shared/touched && chmod 0660 shared/old.xml && " +
+                           "chmod 0640 secret.dat && setfacl -m g::---,u:daemon:r--,m::r-- secret.dat").c_str()), 0);
+    for (const char* input : {"shared/new.dat", "shared/old.dat", "link.xml"}) EXPECT_EQ(run({input}).status, 0);
+    EXPECT_EQ(acl_and_mode(file("shared/new.xml")), acl_and_mode(file("shared/touched")));
+    EXPECT_EQ(acl_and_mode(file("shared/old.xml")), std::pair(std::string(), mode_t{0660}));
+    EXPECT_EQ(acl_and_mode(file("link.xml")), acl_and_mode(file("secret.dat")));
 }
 
 TEST_F(Program, ConversionsSideBySideLeaveOneWholeDocument) {
