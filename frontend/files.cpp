@@ -40,7 +40,7 @@ void commit_output(const Output& output, bool replaces_input) {
     const bool whole = close_whole(output.stream, replaces_input) && replace_file(output.temporary_path, output.path);
     if (!whole) {
         const int error = errno;
-        std::remove(output.temporary_path);
+        remove_file(output.temporary_path);
         fatal("Can't write %s: %s", output.path, std::strerror(error));
     }
 }

@@ -98,3 +98,6 @@ bool sync_to_disk(std::FILE* file);
 // Renames `temporary_path` over `path`, replacing whatever stood there (a
 // link itself, not its target). False with errno set on failure.
 bool replace_file(const char* temporary_path, const char* path);
+
+// Removes the file at `path`, one that open_temporary_beside made included.
+void remove_file(const char* path);

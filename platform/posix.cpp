@@ -255,7 +255,7 @@ std::FILE* stream_on_new_file(int fd, const char* path, bool usable) {
     if (!file) {
         const int error = errno;
         close(fd);
-        unlink(path);
+        remove_file(path);
         errno = error;
     }
     return file;
@@ -285,3 +285,5 @@ std::FILE* create_new_file(const char* path) {
 bool sync_to_disk(std::FILE* file) { return fsync(fileno(file)) == 0; }
 
 bool replace_file(const char* temporary_path, const char* path) { return std::rename(temporary_path, path) == 0; }
+
+void remove_file(const char* path) { unlink(path); }

@@ -146,6 +146,21 @@ int errno_of(DWORD error) {
     }
 }
 
+// `path` in UTF-16, in a block to free, or nullptr without memory. The
+// wide calls take a path the narrow ones refuse as longer than 260
+// characters: a temporary file's six letters can be longer than a short
+// document name.
+wchar_t* wide(const char* path) {
+    const int units = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    auto* text =
+        units > 0 ? static_cast<wchar_t*>(std::malloc(static_cast<std::size_t>(units) * sizeof(wchar_t))) : nullptr;
+    if (text && MultiByteToWideChar(CP_ACP, 0, path, -1, text, units) != units) {
+        std::free(text);
+        text = nullptr;
+    }
+    return text;
+}
+
 // A folder or a read-only file at the path refuses for good; anything else
 // that refuses access is being replaced by another process at this moment.
 bool held_by_another(const char* path, DWORD error) {
@@ -169,7 +184,7 @@ std::FILE* stream_on_new_file(int fd, const char* path, bool text) {
     if (!file) {
         const int error = errno;
         _close(fd);
-        std::remove(path);
+        remove_file(path);
         errno = error;
     }
     return file;
@@ -190,10 +205,12 @@ std::FILE* create_new_file(const char* path) {
 
 bool sync_to_disk(std::FILE* file) { return _commit(_fileno(file)) == 0; }
 
-bool replace_file(const char* temporary_path, const char* path) {
+namespace {
+
+bool move_over(const wchar_t* from, const wchar_t* to, const char* path) {
     constexpr int attempts_while_held = 20;  // about a second in all
     for (int attempt = 1;; ++attempt) {
-        if (MoveFileExA(temporary_path, path, MOVEFILE_REPLACE_EXISTING)) return true;
+        if (MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
         const DWORD error = GetLastError();
         if (attempt == attempts_while_held || !held_by_another(path, error)) {
             errno = errno_of(error);
@@ -201,4 +218,22 @@ bool replace_file(const char* temporary_path, const char* path) {
         }
         Sleep(static_cast<DWORD>(5 * attempt));
     }
+}
+
+}  // namespace
+
+bool replace_file(const char* temporary_path, const char* path) {
+    wchar_t* from = wide(temporary_path);
+    wchar_t* to = wide(path);
+    errno = ENOMEM;
+    const bool moved = from && to && move_over(from, to, path);
+    std::free(from);
+    std::free(to);
+    return moved;
+}
+
+void remove_file(const char* path) {
+    wchar_t* name = wide(path);
+    if (!name || !DeleteFileW(name)) std::remove(path);
+    std::free(name);
 }

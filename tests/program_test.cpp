@@ -417,6 +417,13 @@ TEST_F(Program, OutputPathReplacesOnlyTheLastExtension) {
         EXPECT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(read_file(file(name + ".xml")), expected_document(data));
         EXPECT_EQ(folder_names(scratch.path).size(), 13U);  // no temporary file left
+        // A name shorter than the temporary file's six letters, as near the
+        // limit, given whole (Windows counts the path as it is given).
+        const std::string folder(259 - (scratch.path.string().size() + 3) - 5, 'd');
+        fs::create_directory(file(folder));
+        write_file(file(folder + "/.dat"), data);
+        EXPECT_EQ(run({"Z:" + file(folder + "/.dat").string()}).err, "");
+        EXPECT_EQ(folder_names(file(folder)), (std::vector<std::string>{".dat", ".xml"}));
         return;
     }
     // Names near the 255-byte limit still leave room for the hidden temporary file's name.
