@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -173,26 +174,26 @@ char acl[64 << 10];  // the largest value an extended attribute may have
 // kernel works it out (the umask does not count then), or -1 without one.
 int bits_from_default_acl(const char* path) {
     char folder[PATH_MAX] = ".";
-    const auto length = static_cast<std::size_t>(last_component(path) - path);
-    if (length >= sizeof folder) return -1;  // no system call takes such a path
+    // The folder is shorter than the temporary file's path, which the system took.
+    const std::size_t length = std::min(static_cast<std::size_t>(last_component(path) - path), sizeof folder - 1);
     if (length) {
         std::memcpy(folder, path, length);
         folder[length] = '\0';
     }
     const ssize_t size = getxattr(folder, default_acl, acl, sizeof acl);
+    if (size < 0) return -1;
     int owner = 0;
-    int group = 0;
-    int mask = -1;  // none: the group's entry stands for it
+    int group_class = 0;  // the mask, or the group's entry where there is none
     int other = 0;
+    // Entries are kept in tag order: owner 0x01, group 0x04, mask 0x10, other 0x20.
     for (ssize_t at = 4; at + 8 <= size; at += 8) {
         const int tag = static_cast<unsigned char>(acl[at]) | static_cast<unsigned char>(acl[at + 1]) << 8;
         const int permissions = acl[at + 2] & 7;
         if (tag == 0x01) owner = permissions;
-        if (tag == 0x04) group = permissions;
-        if (tag == 0x10) mask = permissions;
+        if (tag == 0x04 || tag == 0x10) group_class = permissions;
         if (tag == 0x20) other = permissions;
     }
-    return size < 0 ? -1 : 0666 & (owner << 6 | (mask < 0 ? group : mask) << 3 | other);
+    return 0666 & (owner << 6 | group_class << 3 | other);
 }
 
 // Gives the new file the access ACL of the file at `path` (through a link
@@ -202,8 +203,8 @@ bool carry_acl_over(int fd, const char* path, bool follow) {
     const ssize_t size =
         follow ? getxattr(path, access_acl, acl, sizeof acl) : lgetxattr(path, access_acl, acl, sizeof acl);
     if (size >= 0) return fsetxattr(fd, access_acl, acl, static_cast<std::size_t>(size), 0) == 0;
-    if (errno != ENODATA && errno != ENOTSUP) return false;
-    return fremovexattr(fd, access_acl) == 0 || errno == ENODATA || errno == ENOTSUP;
+    if (errno == ENOTSUP) return true;  // a file system without ACLs
+    return errno == ENODATA && (fremovexattr(fd, access_acl) == 0 || errno == ENODATA);
 }
 #else
 int bits_from_default_acl(const char*) { return -1; }
@@ -239,13 +240,14 @@ mode_t for_group(int fd, mode_t wanted, gid_t group) {
 bool carry_over(int fd, const char* path) {
     struct stat existing {};
     struct stat target {};
-    if (lstat(path, &existing) != 0) return fchmod(fd, new_file_permissions(path)) == 0;
-    if (S_ISLNK(existing.st_mode) && stat(path, &target) == 0)
-        return carry_acl_over(fd, path, true) &&
-               fchmod(fd, for_group(fd, target.st_mode & new_file_permissions(path), target.st_gid)) == 0;
-    if (!S_ISREG(existing.st_mode)) return fchmod(fd, new_file_permissions(path)) == 0;
-    if (fchown(fd, existing.st_uid, existing.st_gid) != 0) (void)fchown(fd, static_cast<uid_t>(-1), existing.st_gid);
-    return carry_acl_over(fd, path, false) && fchmod(fd, for_group(fd, existing.st_mode & 0777, existing.st_gid)) == 0;
+    const bool link = lstat(path, &existing) == 0 && S_ISLNK(existing.st_mode);
+    if (link ? stat(path, &target) != 0 : !S_ISREG(existing.st_mode))  // none, or none to lend
+        return fchmod(fd, new_file_permissions(path)) == 0;
+    if (!link && fchown(fd, existing.st_uid, existing.st_gid) != 0)
+        (void)fchown(fd, static_cast<uid_t>(-1), existing.st_gid);
+    const struct stat& lender = link ? target : existing;
+    const mode_t bits = lender.st_mode & (link ? new_file_permissions(path) : 0777);
+    return carry_acl_over(fd, path, link) && fchmod(fd, for_group(fd, bits, lender.st_gid)) == 0;
 }
 
 // A stream on the new file `fd` at `path` when it is `usable`; otherwise, or

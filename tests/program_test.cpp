@@ -369,6 +369,15 @@ TEST_F(Program, ReplacementKeepsTheDocumentsOwnerAndAccessControlList) {
     EXPECT_EQ(acl_and_mode(file("shared/new.xml")), acl_and_mode(file("shared/touched")));
     EXPECT_EQ(acl_and_mode(file("shared/old.xml")), std::pair(std::string(), mode_t{0660}));
     EXPECT_EQ(acl_and_mode(file("link.xml")), acl_and_mode(file("secret.dat")));
+
+    // A file system that keeps no ACLs (ramfs, as a USB stick's) still takes documents.
+    const std::string plain = file("plain").string();
+    fs::create_directory(plain);
+    if (std::system(("mount -t ramfs ramfs '" + plain + "' 2>/dev/null").c_str()) != 0) return;
+    write_file(file("plain/p.dat"), object_file(0x17, "PLAIN"));
+    for (int run_count = 0; run_count < 2; ++run_count) EXPECT_EQ(run({"plain/p.dat"}).status, 0);  // new, then replaced
+    EXPECT_EQ(read_file(file("plain/p.xml")), expected_document(object_file(0x17, "PLAIN")));
+    EXPECT_EQ(std::system(("umount '" + plain + "'").c_str()), 0);
 }
 
 TEST_F(Program, ConversionsSideBySideLeaveOneWholeDocument) {
