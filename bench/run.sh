@@ -6,7 +6,15 @@
 #  (d) a 1 GiB sparse class 0x17 file against cat FILE > /dev/null (no target)
 #  (e) one rebuild of the object from its document against cp of the object
 #      (paired runs, medians), and (f) its instructions (callgrind)
-# Needs valgrind and /usr/bin/time (Debian's time package).
+#  (g) non-comment lines of the reading path (load/, frontend/rebuild.*)
+#  (h) peak memory of a rebuild from a document with a 64 MiB run of blanks,
+#      and from one with 57 MiB of comments, against the document's size
+#  (i) the time of those rebuilds against xmllint --huge --noout of the same
+#      document (paired runs, medians)
+#  (j) a rebuild from a 128 MiB run of blanks against one from the 64 MiB run
+#      (paired runs, medians): twice the size takes at most about twice the time
+# Needs valgrind, /usr/bin/time (Debian's time package) and xmllint
+# (Debian's libxml2-utils).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --workflow --preset release >/dev/null
@@ -15,7 +23,16 @@ mkdir -p "$work"
 g++ -std=c++20 -O2 -Wall -Wextra -o "$work/paired_runs" bench/paired_runs.cpp
 program=$(realpath build/release/obj2xml)
 rebuilder=$(realpath build/release/xml2obj)
+xmllint=$(command -v xmllint) || { echo "run.sh: needs xmllint (libxml2-utils)" >&2; exit 2; }
+# The reading path: what xml2obj runs from the document's bytes to the object.
+# The folder may be absent while it is being written; what exists is counted.
+reading_path=()
+for file in load/*.cpp load/*.hpp frontend/rebuild.cpp frontend/rebuild.hpp; do
+  [ -f "$file" ] && reading_path+=("$file")
+done
 cd "$work"
+# The large documents are removed however the script ends.
+trap 'rm -f blank.xml blank128.xml comments.xml' EXIT
 cp ../../samples/engine.dat engine.dat
 printf '\x17\x00\x00\x00BIG\x00\x00\x00\x00\x00\x00\x00\x00\x00' > big.dat
 truncate -s 1G big.dat
@@ -57,6 +74,49 @@ report "(e) one rebuild vs cp of the object" "${ours} us vs ${cps} us: ${ratio}x
   "$(awk -v r="$ratio" 'BEGIN { print (r <= 1) }')"
 instructions=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null "$rebuilder" engine.xml engine.dat 2>&1 |
   sed -n 's/.*Collected : \([0-9]*\).*/\1/p')
-printf '%-44s %-34s %-22s %s\n' "(f) instructions of one rebuild" "$instructions" "none" "-"
+report "(f) instructions of one rebuild" "$instructions" "<= 350000" \
+  "$(( instructions <= 350000 ))"
 cmp ../../samples/engine.dat engine.dat  # the rebuilds changed nothing
+
+# A line counts unless it is blank or, after its indentation, starts with //.
+code_lines=0
+if [ "${#reading_path[@]}" -gt 0 ]; then
+  code_lines=$(cd ../.. && awk '!/^[[:space:]]*(\/\/|$)/ { n++ } END { print n + 0 }' "${reading_path[@]}")
+fi
+report "(g) lines of the reading path" "${code_lines} in ${#reading_path[@]} files" "<= 450" \
+  "$(( code_lines <= 450 ))"
+
+# engine.xml with COUNT copies of LINE (a multiple of 1024) between the speed
+# element and the next one, written in blocks of 1024 lines.
+spread() {  # document, line, count
+  awk -v line="$2" -v count="$3" '
+    BEGIN { for (i = 0; i < 1024; i++) block = block line "\n" }
+    { print }
+    /name="speed"/ { for (i = 0; i < count / 1024; i++) printf "%s", block }' engine.xml > "$1"
+}
+blanks=$(printf '%63s' '')  # 64 bytes a line with its newline
+spread blank.xml "$blanks" 1048576  # 64 MiB
+spread blank128.xml "$blanks" 2097152  # 128 MiB
+# 64 bytes a line with its newline
+spread comments.xml '	<!-- a comment of some length, on a line of its own, as is -->' 933888  # 57 MiB
+cat blank.xml blank128.xml comments.xml > /dev/null  # in the page cache for all
+# Every rebuild writes over out.dat, a copy of the object the documents describe.
+cp engine.dat out.dat
+
+for document in blank comments; do
+  document_kib=$(( ($(stat -c %s "$document.xml") + 1023) / 1024 ))
+  ours_kib=$(peak "$rebuilder" "$document.xml" out.dat)
+  report "(h) peak memory, $document.xml" "${ours_kib} KiB vs ${document_kib} KiB" "<= document + 1024 KiB" \
+    "$(( ours_kib <= document_kib + 1024 ))"
+done
+milliseconds() { awk -v us="$1" 'BEGIN { printf "%.1f", us / 1000 }'; }
+for document in blank comments; do
+  read -r ours theirs ratio < <(./paired_runs 15 -- "$rebuilder" "$document.xml" out.dat -- "$xmllint" --huge --noout "$document.xml")
+  report "(i) rebuild of $document.xml vs xmllint" "$(milliseconds "$ours") ms vs $(milliseconds "$theirs") ms: ${ratio}x" "<= 1x" \
+    "$(awk -v r="$ratio" 'BEGIN { print (r <= 1) }')"
+done
+read -r big small ratio < <(./paired_runs 15 -- "$rebuilder" blank128.xml out.dat -- "$rebuilder" blank.xml out.dat)
+report "(j) 128 MiB of blanks vs 64 MiB" "$(milliseconds "$big") ms vs $(milliseconds "$small") ms: ${ratio}x" "<= 2.2x" \
+  "$(awk -v r="$ratio" 'BEGIN { print (r <= 2.2) }')"
+cmp ../../samples/engine.dat out.dat  # the large documents rebuild the same object
 exit "$missed"

@@ -28,19 +28,21 @@ std::span<const std::uint8_t> field_bytes(std::span<const std::uint8_t> bytes, s
 std::size_t dump_bitmask(std::FILE* out, std::span<const std::uint8_t> bytes, std::size_t position,
                          const FieldDesc& row, std::int32_t index, int depth) {
     const auto field = field_bytes(bytes, position, static_cast<std::size_t>(row.size), row, index);
-    std::fprintf(out, "%s<bitmask name=\"%s\" size=\"%d\">\n", indent(depth), element_name(row, index).data(),
-                 row.size);
+    const char* word = element_word(RowKind::bitmask);
+    std::fprintf(out, "%s<%s name=\"%s\" size=\"%s\">\n", indent(depth), word, element_name(row, index).data(),
+                 size_text(row).data());
     dump_bits(out, field, row.bitnames, row.size, depth + 1);
-    std::fprintf(out, "%s</bitmask>\n", indent(depth));
+    std::fprintf(out, "%s</%s>\n", indent(depth), word);
     return field.size();
 }
 
 std::size_t dump_structure(std::FILE* out, std::span<const std::uint8_t> bytes, std::size_t position,
                            const FieldDesc& row, std::int32_t index, int depth) {
     field_bytes(bytes, position, 0, row, index);  // the element must start inside the data
-    std::fprintf(out, "%s<structure name=\"%s\">\n", indent(depth), element_name(row, index).data());
+    const char* word = element_word(RowKind::structure);
+    std::fprintf(out, "%s<%s name=\"%s\">\n", indent(depth), word, element_name(row, index).data());
     const std::int32_t span = dump_fields(out, bytes.subspan(position), row.subtable, depth + 1);
-    std::fprintf(out, "%s</structure>\n", indent(depth));
+    std::fprintf(out, "%s</%s>\n", indent(depth), word);
     return static_cast<std::size_t>(span);
 }
 
@@ -48,13 +50,11 @@ std::size_t dump_structure(std::FILE* out, std::span<const std::uint8_t> bytes, 
 std::size_t dump_value(std::FILE* out, std::span<const std::uint8_t> bytes, std::size_t position, const FieldDesc& row,
                        std::int32_t index, int depth) {
     const auto field = field_bytes(bytes, position, static_cast<std::size_t>(row.size), row, index);
-    const auto value = static_cast<std::int32_t>(read_le(field));  // "%d": only a 4-byte value can be negative
-    if (kind_of(row) == RowKind::variable)
-        std::fprintf(out, "%s<variable name=\"%s\" size=\"%X\">%d</variable>\n", indent(depth),
-                     element_name(row, index).data(), static_cast<unsigned>(row.size), value);
-    else if (value != 0)
-        std::fprintf(out, "%s<unknown name=\"%s\" size=\"%X\">%d</unknown>\n", indent(depth),
-                     element_name(row, index).data(), static_cast<unsigned>(row.size), value);
+    const std::uint32_t value = read_le(field);
+    const char* word = element_word(kind_of(row));
+    if (!line_left_out(kind_of(row), value))  // "%d": only a 4-byte value can be negative
+        std::fprintf(out, "%s<%s name=\"%s\" size=\"%s\">%d</%s>\n", indent(depth), word,
+                     element_name(row, index).data(), size_text(row).data(), static_cast<std::int32_t>(value), word);
     return field.size();
 }
 
@@ -74,25 +74,6 @@ std::size_t dump_element(std::FILE* out, std::span<const std::uint8_t> bytes, st
 
 }  // namespace
 
-ElementName element_name(const FieldDesc& row, std::int32_t index) {
-    ElementName name{};
-    const int length = row.name[0]
-                           ? std::snprintf(name.data(), name.size(), "%s", row.name)
-                           : std::snprintf(name.data(), name.size(), "field_%X", static_cast<unsigned>(row.offset));
-    if (row.count > 1)
-        std::snprintf(name.data() + length, name.size() - static_cast<std::size_t>(length), "[%d]", index);
-    return name;
-}
-
-ElementName bit_name(const char* const* bitnames, int index) {
-    ElementName name{};
-    if (bitnames[index][0])
-        std::snprintf(name.data(), name.size(), "%s", bitnames[index]);
-    else
-        std::snprintf(name.data(), name.size(), "bit%d", index);
-    return name;
-}
-
 std::int32_t dump_fields(std::FILE* out, std::span<const std::uint8_t> bytes, const FieldDesc* table, int depth) {
     std::fflush(out);
     std::size_t span = 0;
@@ -110,8 +91,9 @@ int dump_bits(std::FILE* out, std::span<const std::uint8_t> bytes, const char* c
     const std::uint32_t value = read_le(bytes.first(std::min(bytes.size(), static_cast<std::size_t>(size))));
     for (int i = 0; bitnames[i] && i < max_bit_names; ++i) {
         const unsigned bit = value >> i & 1U;
-        if (!bitnames[i][0] && !bit) continue;
-        std::fprintf(out, "%s<bit name=\"%s\">%u</bit>\n", indent(depth), bit_name(bitnames, i).data(), bit);
+        if (bit_line_left_out(bitnames[i], bit)) continue;
+        std::fprintf(out, "%s<%s name=\"%s\">%u</%s>\n", indent(depth), bit_word, bit_name(bitnames, i).data(), bit,
+                     bit_word);
     }
     return size;
 }

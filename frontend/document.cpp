@@ -2,14 +2,9 @@
 
 #include <cstring>
 
-#include "dump/layouts/class17.hpp"
 #include "dump/walker.hpp"
 #include "frontend/fatal.hpp"
 #include "platform/platform.hpp"
-
-const FieldDesc* payload_table(std::uint8_t class_byte) {
-    return class_of(class_byte) == 0x17 ? class17_fields : nullptr;
-}
 
 std::size_t required_length(std::span<const std::uint8_t> data) {
     if (data.size() < header_size) return header_size;

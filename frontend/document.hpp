@@ -9,15 +9,8 @@
 #include <span>
 
 #include "dump/field_desc.hpp"
+#include "dump/layouts/payloads.hpp"
 #include "platform/platform.hpp"
-
-inline constexpr std::size_t header_size = 16;
-
-// Bits 0-6 of the class byte are the class; bit 7 is not part of it.
-constexpr int class_of(std::uint8_t class_byte) { return class_byte & 0x7F; }
-
-// The payload table of the class, or nullptr for a class the program does not convert.
-const FieldDesc* payload_table(std::uint8_t class_byte);
 
 // True for the class bytes of the classes the program converts.
 inline bool converts_class(std::uint8_t class_byte) { return payload_table(class_byte) != nullptr; }

@@ -2,14 +2,12 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
-#include <new>
 #include <span>
 
 #include "frontend/document.hpp"
 #include "frontend/fatal.hpp"
 #include "frontend/files.hpp"
-#include "frontend/read_document.hpp"
+#include "load/read_document.hpp"
 
 namespace {
 
@@ -46,17 +44,12 @@ int rebuild_object(int argc, char** argv) {
 
     bool has_base = false;
     const std::span<std::uint8_t> object = base_object(object_path, has_base);
-    ReadError error;
-    bool read = false;
     try {
-        read = read_document(document, object, has_base, error);
-    } catch (const std::bad_alloc&) {
-        // The reader holds a run of text whole: a document may want as much again.
-        fatal("Not enough memory for %s, wanted %zX", "document", document.size());
+        read_document(document, object, has_base);
+    } catch (const ReadError& error) {
+        fatal("Can't rebuild from %s: line %zu, column %zu: %s", document_path, error.line, error.column,
+              error.message.data());
     }
-    if (!read)
-        fatal("Can't rebuild from %s: line %d, column %d: %s", document_path, error.line, error.column,
-              error.message.c_str());
 
     const Output output = open_output(object_path, "objname", false);
     std::fwrite(object.data(), 1, object.size(), output.stream);

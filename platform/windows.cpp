@@ -84,8 +84,9 @@ bool names_file(const char* path, const FileIdentity& identity) {
     FileIdentity named{};
     const bool known = identity_of_handle(handle, named);
     CloseHandle(handle);
-    // A file whose identity cannot be read might be the input: take it for it.
-    return !known || (named.volume == identity.volume && named.index == identity.index);
+    // The input's identity was read: a file whose identity cannot be (a
+    // device, NUL) is another one, and reading it reports what fails.
+    return known && named.volume == identity.volume && named.index == identity.index;
 }
 
 bool is_special_file(const char*) { return false; }  // devices answer as empty files, and never block

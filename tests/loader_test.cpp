@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "dump/loader.hpp"
 #include "frontend/document.hpp"
-#include "frontend/read_document.hpp"
+#include "load/loader.hpp"
+#include "load/read_document.hpp"
 #include "tests/capture.hpp"
 
 namespace {
@@ -16,29 +18,11 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
 
 std::string fault(const ReadError& error) {
-    return std::to_string(error.line) + ":" + std::to_string(error.column) + " " + error.message;
-}
-
-// The reader's events, one letter each: <name a=v>, </name>, [text], "." at
-// the end; or the fault.
-std::string events(const std::string& document) {
-    const Bytes bytes = bytes_of(document);
-    XmlReader reader = xml_reader(bytes);
-    std::string seen;
-    while (xml_next(reader)) {
-        const XmlEvent& event = reader.event;
-        if (event.kind == XmlEventKind::end_of_document) return seen + ".";
-        if (event.kind == XmlEventKind::text) seen += "[" + event.text + "]";
-        if (event.kind == XmlEventKind::end_tag) seen += "</" + event.name + ">";
-        if (event.kind != XmlEventKind::start_tag) continue;
-        seen += "<" + event.name;
-        for (const XmlAttribute& given : event.attributes) seen += " " + given.name + "=" + given.value;
-        seen += ">";
-    }
-    return fault(reader.error);
+    return std::to_string(error.line) + ":" + std::to_string(error.column) + " " + error.message.data();
 }
 
 // clang-format off
+constexpr const char* unnamed_bits[] = {"", "", nullptr};
 constexpr const char* mode_bits[] = {"", "", "locked", "", nullptr};
 // Byte 2 of a record has no row.
 constexpr FieldDesc record[] = {
@@ -55,24 +39,44 @@ constexpr FieldDesc table[] = {
     {0xD, 4, 1, "total",   nullptr, nullptr  },
     end_of_table,
 };
+// A value and a bitmask whose lines may all be left out, for the forms of XML.
+constexpr FieldDesc pair_table[] = {
+    {0x0, 1, 1, "a", nullptr, nullptr     },
+    {0x1, 1, 1, "b", nullptr, unnamed_bits},
+    end_of_table,
+};
 // clang-format on
 
-// The lines loaded into 17 bytes of 0xEE inside a root element <t>: the
-// bytes in hex, a space between fields, or the fault.
-std::string loaded(const std::string& lines, std::size_t length = 17) {
-    const Bytes document = bytes_of("<t>" + lines + "</t>");
+// The document's lines, in its root element, loaded into `length` bytes of
+// 0xEE: the bytes in hex, a space before each of `gaps`, or the fault.
+std::string read_lines(const std::string& document, const FieldDesc* fields, std::size_t length,
+                       const std::vector<std::size_t>& gaps) {
     Bytes bytes(length, 0xEE);
-    XmlReader reader = xml_reader(document);
-    if (!(xml_next(reader) && xml_next(reader) && load_fields(reader, bytes, table, 1) && load_end_tag(reader, "t")))
-        return fault(reader.error);
+    const Bytes text = bytes_of(document);
+    try {
+        Reader reader = open_document(text);
+        take(reader);
+        load_fields(reader, bytes, fields);
+        load_end_tag(reader, "t");
+        read_epilog(reader);
+    } catch (const ReadError& error) {
+        return fault(error);
+    }
     std::string hex;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (i == 2 || i == 4 || i == 5 || i == 9 || i == 13) hex += ' ';  // speed, field_2, mode, records, total
+        if (std::find(gaps.begin(), gaps.end(), i) != gaps.end()) hex += ' ';
         hex += "0123456789ABCDEF"[bytes[i] >> 4];
         hex += "0123456789ABCDEF"[bytes[i] & 15];
     }
     return hex;
 }
+
+// speed, field_2, mode, records and total, in a root element <t>.
+std::string loaded(const std::string& lines, std::size_t length = 17) {
+    return read_lines("<t>" + lines + "</t>", table, length, {2, 4, 5, 9, 13});
+}
+
+std::string form(const std::string& document) { return read_lines(document, pair_table, 2, {}); }
 
 const std::string speed = "<variable name=\"speed\" size=\"2\">1</variable>";
 const std::string mode = "<bitmask name=\"mode\" size=\"1\"><bit name=\"locked\">1</bit></bitmask>";
@@ -81,11 +85,8 @@ const std::string records =
     "<structure name=\"records[1]\"><variable name=\"id\" size=\"1\">8</variable></structure>";
 const std::string total = "<variable name=\"total\" size=\"4\">-2</variable>";
 
-Bytes rebuilt(const Bytes& document, Bytes object, bool has_base, std::string* error = nullptr) {
-    ReadError fault_read;
-    if (!read_document(document, object, has_base, fault_read) && error) *error = fault(fault_read);
-    return object;
-}
+std::string a(const std::string& value) { return "<variable name=\"a\" size=\"1\">" + value + "</variable>"; }
+const std::string b = "<bitmask name=\"b\" size=\"1\"/>";
 
 // A base header: class 17, subclass 030201, name "BASE\0xyz", bytes 12-15 C1 to C4.
 Bytes base_object() {
@@ -95,54 +96,103 @@ Bytes base_object() {
     return object;
 }
 
+// The document read over `object`: its first 16 bytes, or the fault.
+std::string header_of(const std::string& document, Bytes object, bool has_base) {
+    try {
+        read_document(bytes_of(document), object, has_base);
+    } catch (const ReadError& error) {
+        return fault(error);
+    }
+    return {object.begin(), object.begin() + 16};
+}
+
 // The base's document with its object line replaced, read over the base or over zero bytes.
 std::string header_read(const std::string& object_line, bool has_base) {
     std::string text = captured([](std::FILE* out) { write_document(out, base_object()); });
     const std::size_t line = text.find("<object");
     text.replace(line, text.find('\n', line) - line, object_line);
-    std::string error;
-    const Bytes object = rebuilt(bytes_of(text), has_base ? base_object() : Bytes(366, 0), has_base, &error);
-    return error.empty() ? std::string(object.begin(), object.begin() + 16) : error;
+    return header_of(text, has_base ? base_object() : Bytes(366, 0), has_base);
 }
 
 }  // namespace
 
-TEST(XmlReader, AcceptedFormsGiveTheirEvents) {
+TEST(XmlReader, AcceptedForms) {
     const std::pair<std::string, std::string> cases[] = {
-        {"<a b=\"1\" c='x'/>", "<a b=1 c=x></a>."},
-        {"\xEF\xBB\xBF<?xml version='1.0' encoding='utf-8' standalone='no' ?><a>\xC3\xA9</a>", "<a>[\xE9]</a>."},
-        {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<a \n b = \"\xE9\" ></a >", "<a b=\xE9></a>."},
-        {"<?xml version=\"1.0\" encoding=\"Us-Ascii\"?><a>x</a>", "<a>[x]</a>."},
-        {"<a b=\"&lt;&gt;&amp;&quot;&apos;&#65;&#x42;\">&lt;&#xe9;</a>", "<a b=<>&\"'AB>[<\xE9]</a>."},
-        {"<a b=\"x\ty\r\nz\rw&#9;&#10;\">1\r\n2\r3</a>", "<a b=x y z w\t\n>[1\n2\n3]</a>."},
-        {"<!-- \xE2\x82\xAC --><a>12<!-- was 10 -->0<!---->\n</a>\n<!-- end -->\n", "<a>[120\n]</a>."},
+        {"<t><variable size='1' name=\"a\">1</variable><bitmask name='b' size=\"1\"/></t>", "01EC"},
+        {"\xEF\xBB\xBF<?xml version='1.0' encoding='utf-8' standalone='no' ?><t><!-- \xC3\xA9 -->" + a("2") + b +
+             "</t>",
+         "02EC"},
+        {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<t>\n<variable \n name = \"a\" size='1' >3</variable >"
+         "<!-- \xE9 -->" + b + "</t >",
+         "03EC"},
+        {"<?xml version=\"1.0\" encoding=\"Us-Ascii\"?><t>" + a("4") + b + "</t>", "04EC"},
+        {"<t><variable name=\"&#97;\" size=\"&#x31;\">&#x31;&#50;</variable>" + b + "</t>", "0CEC"},
+        {"<t><variable name=\"a\" size=\"1\">\r\n6\r</variable>\r\n" + b + "\r</t>", "06EC"},
+        {"<!-- \xE2\x82\xAC --><t>" + a("1<!-- was 10 -->2<!---->\n") + b + "</t>\n<!-- end -->\n", "0CEC"},
+        // An old editor's CR after "<?xml" still makes a declaration.
+        {"<?xml\rversion=\"1.0\" encoding=\"ISO-8859-1\"?><t><!-- \xE9 -->" + a("8") + b + "</t>", "08EC"},
     };
-    for (const auto& [document, expected] : cases) EXPECT_EQ(events(document), expected) << document;
+    for (const auto& [document, expected] : cases) EXPECT_EQ(form(document), expected) << document;
 }
 
 TEST(XmlReader, RefusedFormsSayWhereAndWhatWasExpected) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"<a></b>", "1:4 expected </a>, found </b>"},
-        {"<a>\r\n\t\xC3\xA9<b c=\"<\"/></a>", "2:9 \"<\" is not allowed in an attribute value"},
-        {"<!DOCTYPE a><a/>", "1:1 a DOCTYPE is not accepted"},
-        {"<a><![CDATA[x]]></a>", "1:4 CDATA sections are not accepted"},
-        {"<?xml-stylesheet href=\"s\"?><a/>", "1:1 processing instructions are not accepted"},
-        {"<a b=\"1\" b=\"2\"/>", "1:10 attribute b is given twice"},
-        {"<a>\xE9</a>", "1:4 expected UTF-8, found byte 0xE9"},
-        {"<?xml version=\"1.0\" encoding=\"US-ASCII\"?><a>\xE9</a>",
-         "1:45 expected a US-ASCII character, found byte 0xE9"},
-        {"<a>\xC4\x80</a>", "1:4 character U+0100 has no ISO-8859-1 byte"},
-        {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>",
-         "1:20 expected encoding UTF-8 after a UTF-8 byte order mark"},
-        {"<x:a/>", "1:3 expected a name without a namespace prefix, found \":\""},
-    };
-    for (const auto& [document, expected] : cases) EXPECT_EQ(events(document), expected) << document;
-    std::string deep;
-    for (std::size_t i = 0; i <= max_xml_depth; ++i) deep += "<a>";
-    EXPECT_EQ(events(deep), "1:193 elements are nested too deep");
-    std::string crowded = "<a";
+    std::string deep = "<t>";
+    for (int i = 0; i <= 64; ++i) deep += "<a>";
+    std::string crowded = "<t";
     for (int i = 0; i < 17; ++i) crowded += " a" + std::to_string(i) + "=''";
-    EXPECT_EQ(events(crowded + "/>"), R"(1:106 expected ">" or "/>" after 16 attributes, found "a")");
+    const std::pair<std::string, std::string> cases[] = {
+        {"<t><variable name=\"a\" size=\"1\">1</b>", "1:33 expected </variable>, found </b>"},
+        {"<t>\r\n\t<!--\xC3\xA9--><b c=\"<\"/></t>", "2:16 \"<\" is not allowed in an attribute value"},
+        {"<!DOCTYPE t><t/>", "1:1 a DOCTYPE is not accepted"},
+        {"<t><![CDATA[x]]></t>", "1:4 CDATA sections are not accepted"},
+        {"<?xml-stylesheet href=\"s\"?><t/>", "1:1 processing instructions are not accepted"},
+        {"<t><variable name=\"a\" name=\"b\"/>", "1:23 attribute name is given twice"},
+        {"<t>\xE9</t>", "1:4 expected UTF-8, found byte 0xE9"},
+        {"<t>\xF8</t>", "1:4 expected UTF-8, found byte 0xF8"},
+        {"<?xml version=\"1.0\" encoding=\"US-ASCII\"?><t>\xE9</t>",
+         "1:45 expected a US-ASCII character, found byte 0xE9"},
+        {"<t><variable name=\"a\" size=\"1\">\xC4\x80</variable>", "1:32 character U+0100 has no ISO-8859-1 byte"},
+        {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><t/>",
+         "1:20 expected encoding UTF-8 after a UTF-8 byte order mark"},
+        {"<x:t/>", "1:3 expected a name without a namespace prefix, found \":\""},
+        {deep, "1:4 expected <variable name=\"a\">, found <a>"},
+        {crowded + "/>", R"(1:106 expected ">" or "/>" after 16 attributes, found "a")"},
+        {"<t>" + a("1") + b + "</t>x", "1:76 expected only comments after the root element, found \"x\""},
+        {"<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?><t/>",
+         "1:20 expected encoding ISO-8859-1, UTF-8 or US-ASCII"},
+        {"<t>" + a("12a"), "1:32 expected a decimal number for a, found text \"12a\""},
+        {"<t><variable\xC2\x80 name=\"a\">", "1:4 expected <variable name=\"a\">, found <variable? name=\"a\">"},
+        // Notepad's "Unicode", with a byte order mark and without.
+        {std::string("\xFF\xFE<\0t\0/\0>\0", 10), "1:1 expected encoding ISO-8859-1, UTF-8 or US-ASCII, found UTF-16"},
+        {std::string("<\0t\0/\0>\0", 8), "1:1 expected encoding ISO-8859-1, UTF-8 or US-ASCII, found UTF-16"},
+    };
+    for (const auto& [document, expected] : cases) EXPECT_EQ(form(document), expected) << document;
+}
+
+// However much a document holds where a message quotes it, the message is
+// short and ends with what went wrong.
+TEST(XmlReader, MessagesStayShort) {
+    const std::string junk(1 << 20, 'x');
+    const std::string digits(1 << 20, '1');
+    const std::string object = R"(<object class="17" subclass="000000" name="">)";
+    const std::pair<std::function<std::string()>, std::string> cases[] = {
+        {[&] { return loaded("<" + junk + ">"); }, "...>"},
+        {[&] { return loaded("<variable name=\"speed\" size=\"2\">1</" + junk + ">"); }, "...>"},
+        {[&] { return loaded("<variable name=\"" + junk + "\">"); }, "...\">"},
+        {[&] { return loaded("<variable name=\"speed\" " + junk + "=\"1\">"); }, "x..."},
+        {[&] { return loaded("<variable name=\"speed\" size=\"2\">" + digits + "</variable>"); },
+         "..., which 2 bytes cannot hold (-32768 to 65535)"},
+        {[&] { return loaded("<variable name=\"speed\" size=\"2\">&" + junk + ";</variable>"); }, "x..."},
+        {[&] { return header_of("<" + junk + "/>", Bytes(366, 0), false); }, "...>"},
+        {[&] { return header_read(R"(<object class="17" subclass="000000" name=")" + junk + "\">", false); }, "...\""},
+        {[&] { return header_read("<object class=\"" + junk + R"(" subclass="000000" name="">)", false); }, "...\""},
+        {[&] { return header_read(R"(<object class="17" subclass=")" + junk + "\" name=\"\">", false); }, "...\""},
+    };
+    for (const auto& [message_of, tail] : cases) {
+        const std::string message = message_of();
+        EXPECT_LE(message.size(), 300U) << message.substr(0, 400);
+        EXPECT_TRUE(message.ends_with(tail)) << message.substr(0, 400);
+    }
 }
 
 TEST(LoadFields, WritesEveryLineAndKeepsUndescribedBytesAndBits) {
@@ -171,6 +221,8 @@ TEST(LoadFields, RefusedLinesSayWhereAndWhatWasExpected) {
         {"<variable name=\"sped\" size=\"2\">1</variable>",
          "1:4 expected <variable name=\"speed\">, found <variable name=\"sped\">"},
         {"<variable name=\"speed\" size=\"02\">1</variable>", "1:27 expected size=\"2\" for speed, found size=\"02\""},
+        // The value as it stands, not trimmed.
+        {"<variable name=\"speed\" size=\"2 \">1</variable>", "1:27 expected size=\"2\" for speed, found size=\"2 \""},
         {"<variable name=\"speed\" size=\"2\" unit=\"m\">1</variable>",
          "1:36 expected only name and size attributes on <variable>, found unit"},
         {speed + "<bitmask name=\"mode\" size=\"1\"></bitmask>",
@@ -193,6 +245,9 @@ TEST(ReadDocument, HeaderFromTheObjectLine) {
         {R"(<object name='BASE' subclass="0A0B0C" class="97">)", true, header("\x97\x0C\x0B\x0A" "BASE\0xyz\xC1\xC2\xC3\xC4")},
         {R"(<object class="17" subclass="000000" name="BASE2&amp;&#xE9;">)", true,
          header("\x17\0\0\0" "BASE2&\xE9\0\xC1\xC2\xC3\xC4")},
+        {R"(<object class="17" subclass="000000" name="&lt;&gt;&quot;&apos;">)", false,
+         header("\x17\0\0\0<>\"'\0\0\0\0\0\0\0\0")},
+        {"<object class=\"17\" subclass=\"000000\" name=\"A\tB&#9;\">", false, header("\x17\0\0\0" "A B\t\0\0\0\0\0\0\0\0")},
         {R"(<object class="18" subclass="000000" name="">)", false, "2:9 class 18 is not one this program converts"},
         {R"(<object class="1" subclass="000000" name="">)", false, R"(2:9 expected class as 2 hexadecimal digits, found "1")"},
         {R"(<object class="17" subclass="00000" name="">)", false,
@@ -201,6 +256,7 @@ TEST(ReadDocument, HeaderFromTheObjectLine) {
          R"(2:38 expected a name of at most 8 characters, found "ABCDEFGHI")"},
         {R"(<object class="17" subclass="000000" name="" id="1">)", false,
          "2:46 expected only class, subclass and name attributes on <object>, found id"},
+        {R"(<root class="17" subclass="000000">)", false, "2:1 expected <object>, found <root>"},
     };
     // clang-format on
     for (const auto& [line, has_base, expected] : cases) EXPECT_EQ(header_read(line, has_base), expected) << line;

@@ -2,7 +2,7 @@
 # Fails on a formatting difference or a clang-tidy finding in the program's sources.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-mapfile -t sources < <(git ls-files 'frontend/*.[ch]pp' 'dump/*.[ch]pp' 'dump/layouts/*.[ch]pp' 'platform/*.[ch]pp')
+mapfile -t sources < <(git ls-files 'frontend/*.[ch]pp' 'dump/*.[ch]pp' 'dump/layouts/*.[ch]pp' 'load/*.[ch]pp' 'platform/*.[ch]pp')
 clang-format --dry-run --Werror "${sources[@]}"
 cmake --preset test >/dev/null  # compile_commands.json
 status=0

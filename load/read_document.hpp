@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "dump/xml_reader.hpp"
+#include "load/xml_reader.hpp"
 
 // Reads the declaration, the object element with the header, the payload's
 // lines and the end of the document, and writes what they describe into
@@ -12,7 +12,6 @@
 // the header and its class's payload; every byte the document does not
 // describe is kept), or zero bytes for a new object. While the name is the
 // one the document shows for the base's name, the base's 8 name bytes stay
-// as they are. False, with `error` set, at the first fault; the bytes of
-// `object` are then partly written.
-bool read_document(std::span<const std::uint8_t> document, std::span<std::uint8_t> object, bool has_base,
-                   ReadError& error);
+// as they are. A fault is thrown as a ReadError; the bytes of `object` are
+// then partly written.
+void read_document(std::span<const std::uint8_t> document, std::span<std::uint8_t> object, bool has_base);
