@@ -8,38 +8,20 @@
 
 namespace {
 
-// The length of the valid UTF-8 sequence at `text`, or 0 where none starts.
-// The second byte's range rules out overlong forms, surrogates and code
-// points past U+10FFFF; a terminating zero is never a continuation byte.
-int sequence_length(const unsigned char* text) {
-    const unsigned char lead = text[0];
-    const int length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    if (lead < 0xC2 || lead > 0xF4) return 0;
-    const unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-    const unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-    if (text[1] < low || text[1] > high) return 0;
-    for (int i = 2; i < length; ++i)
-        if ((text[i] & 0xC0) != 0x80) return 0;
-    return length;
-}
-
 // Shows each control character as "?": C0 and DEL, and C1 (U+0080 to
-// U+009F) as UTF-8 (C2 80 to C2 9F) and as a lone byte, which a terminal
-// takes for one too. Every other character, valid UTF-8 or a lone byte
-// from 0xA0, is kept: a continuation byte of a valid sequence is no control.
+// U+009F) both as UTF-8 (C2 80 to C2 9F) and as a lone byte, which a
+// terminal takes for one too. A byte that continues a character ("機" ends
+// in 0x9F) and every byte from 0xA0 are kept.
 void mask_control_characters(char* message) {
-    auto* text = reinterpret_cast<unsigned char*>(message);
-    unsigned char* out = text;
-    while (*text) {
-        const int length = sequence_length(text);
-        const int taken = length ? length : 1;
-        if (*text < 0x20 || *text == 0x7F || (*text >= 0x80 && *text < 0xA0) ||
-            (*text == 0xC2 && length && text[1] < 0xA0)) {
-            *out++ = '?';
-            text += taken;
-        } else {
-            for (int i = 0; i < taken; ++i) *out++ = *text++;
-        }
+    auto* out = reinterpret_cast<unsigned char*>(message);
+    unsigned owed = 0;  // continuation bytes the last lead byte announced
+    for (const unsigned char* in = out; *in; ++in) {
+        const unsigned char byte = *in;
+        const bool continues = owed > 0 && (byte & 0xC0) == 0x80;
+        const bool c1 = byte == 0xC2 && (in[1] & 0xE0) == 0x80;
+        owed = continues ? owed - 1 : c1 ? 0 : unsigned{byte >= 0xC2} + unsigned{byte >= 0xE0} + unsigned{byte >= 0xF0};
+        in += c1 ? 1 : 0;
+        *out++ = byte < 0x20 || byte == 0x7F || c1 || (!continues && (byte & 0xE0) == 0x80) ? '?' : byte;
     }
     *out = 0;
 }
