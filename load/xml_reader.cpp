@@ -188,8 +188,10 @@ char32_t read_reference(const Reader& reader, std::size_t& at) {
 // space. It must have an ISO-8859-1 byte.
 char32_t value_char(const Reader& reader, std::size_t& at, bool attribute) {
     const std::size_t start = at;
-    char32_t code = 0;
-    if (byte_is(reader, at, '&')) {
+    char32_t code = reader.input[at];
+    if (code >= ' ' && code < 0x80 && code != '&') {  // checked already, as every plain byte
+        ++at;
+    } else if (code == '&') {
         code = read_reference(reader, at);
     } else {
         const Char decoded = char_at(reader, at);
@@ -270,8 +272,10 @@ Text scan_text(const Reader& reader, std::size_t& at) {
         while (looking_at(reader, at, "<!--")) at = past_comment(reader, at);
         if (at >= reader.input.size() || byte_is(reader, at, '<')) break;
         if (looking_at(reader, at, "]]>")) fail(reader, at, "\"]]>\" is not allowed in text");
+        const std::size_t start = at;
         const char32_t code = value_char(reader, at, false);
         if (is_blank(code) && run.length == 0) continue;
+        if (run.length == 0) trimmed.offset = start;  // a message points at the text, not the blanks before it
         append(run, code);
         if (is_blank(code)) continue;
         const bool sign = code == '-' && run.length == 1;
@@ -288,16 +292,16 @@ Text scan_text(const Reader& reader, std::size_t& at) {
 }
 
 // Passes over blank text and comments. Where the text holds anything else
-// the reader stays, and where its first character is, is returned.
-std::size_t skip_blank_text(Reader& reader) {
+// the reader stays, and the text is returned.
+Text skip_blank_text(Reader& reader) {
     std::size_t at = past_blanks_and_comments(reader, reader.at);
     if (at < reader.input.size() && !byte_is(reader, at, '<')) {  // blank only where references are
         at = reader.at;
         const Text text = scan_text(reader, at);
-        if (text.trimmed.length != 0) return text.trimmed.offset;
+        if (text.trimmed.length != 0) return text;
     }
     reader.at = at;
-    return SIZE_MAX;
+    return {};
 }
 
 // A pseudo-attribute of the declaration, blanks before it, into `value`;
@@ -386,9 +390,10 @@ const Token& peek(Reader& reader) {
         token.kind = TokenKind::end_tag;
         token.offset = reader.owed_end_tag;
         token.name = reader.owed_name;
-    } else if (const std::size_t text = skip_blank_text(reader); text != SIZE_MAX) {
+    } else if (const Text text = skip_blank_text(reader); text.present) {
         token.kind = TokenKind::text;
-        token.offset = text;
+        token.offset = text.trimmed.offset;
+        token.text = text.trimmed;
     } else if (token.offset = token.end = reader.at; reader.at < reader.input.size()) {
         if (looking_at(reader, reader.at, "<!") || looking_at(reader, reader.at, "<?"))
             refuse_markup(reader, reader.at);
@@ -450,7 +455,6 @@ Shown shown(const Reader& reader, std::string_view text, bool latin1) {
 
 std::array<char, 240> token_text(const Reader& reader, const Token& token) {
     std::array<char, 240> text{};
-    std::size_t at = token.offset;
     const Attribute* name = find_attribute(token, "name");
     if (token.kind == TokenKind::start_tag)
         std::snprintf(text.data(), text.size(), name ? "<%s name=\"%s\">" : "<%s>",
@@ -458,7 +462,7 @@ std::array<char, 240> token_text(const Reader& reader, const Token& token) {
     else if (token.kind == TokenKind::end_tag)
         std::snprintf(text.data(), text.size(), "</%s>", shown(reader, token.name, false).data());
     else if (token.kind == TokenKind::text)
-        std::snprintf(text.data(), text.size(), "text \"%s\"", shown(reader, scan_text(reader, at).trimmed).data());
+        std::snprintf(text.data(), text.size(), "text \"%s\"", shown(reader, token.text).data());
     else
         std::snprintf(text.data(), text.size(), "the end of the document");
     return text;

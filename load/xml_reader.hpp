@@ -54,6 +54,7 @@ struct Token {
     bool empty = false;      // "<x/>", which owes its end tag
     std::size_t attribute_count = 0;
     std::array<Attribute, max_attributes> attributes{};
+    Value text;  // a text token's, trimmed
 };
 
 // The start tag's attribute of that name, or nullptr.

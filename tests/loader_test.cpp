@@ -230,6 +230,8 @@ TEST(LoadFields, RefusedLinesSayWhereAndWhatWasExpected) {
         {speed + "<bitmask name=\"mode\" size=\"1\"><bit name=\"locked\">2</bit>",
          "1:97 expected 0 or 1 for bit locked, found text \"2\""},
         {speed + mode + "x" + records, "1:114 expected <structure name=\"records[0]\">, found text \"x\""},
+        // At the text, not at the blanks before it.
+        {speed + mode + "\n  x" + records, "2:3 expected <structure name=\"records[0]\">, found text \"x\""},
         {"<variable name=\"&#9;&#x7F;&#x9B;[2J\" size=\"2\">1</variable>",
          "1:4 expected <variable name=\"speed\">, found <variable name=\"???[2J\">"},
     };
