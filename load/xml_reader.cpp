@@ -256,6 +256,16 @@ void read_tag(const Reader& reader, Token& token) {
     fail(reader, at, "expected an element or a comment after \"<\"");
 }
 
+// The next character of the run of text at `at`, which moves past it, and
+// where it starts: comments passed over, references decoded; 0 at the end.
+char32_t text_char(const Reader& reader, std::size_t& at, std::size_t& start) {
+    while (looking_at(reader, at, "<!--")) at = past_comment(reader, at);
+    if (at >= reader.input.size() || byte_is(reader, at, '<')) return 0;
+    if (looking_at(reader, at, "]]>")) fail(reader, at, "\"]]>\" is not allowed in text");
+    start = at;
+    return value_char(reader, at, false);
+}
+
 // Scans the run of text at `at`, which moves to its end.
 Text scan_text(const Reader& reader, std::size_t& at) {
     Text text;
@@ -268,12 +278,8 @@ Text scan_text(const Reader& reader, std::size_t& at) {
     bool negative = false;
     bool digits = false;
     std::int64_t magnitude = 0;
-    for (;;) {
-        while (looking_at(reader, at, "<!--")) at = past_comment(reader, at);
-        if (at >= reader.input.size() || byte_is(reader, at, '<')) break;
-        if (looking_at(reader, at, "]]>")) fail(reader, at, "\"]]>\" is not allowed in text");
-        const std::size_t start = at;
-        const char32_t code = value_char(reader, at, false);
+    std::size_t start = at;
+    for (char32_t code = text_char(reader, at, start); code != 0; code = text_char(reader, at, start)) {
         if (is_blank(code) && run.length == 0) continue;
         if (run.length == 0) trimmed.offset = start;  // a message points at the text, not the blanks before it
         append(run, code);

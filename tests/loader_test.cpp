@@ -123,7 +123,8 @@ TEST(XmlReader, AcceptedForms) {
              "</t>",
          "02EC"},
         {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<t>\n<variable \n name = \"a\" size='1' >3</variable >"
-         "<!-- \xE9 -->" + b + "</t >",
+         "<!-- \xE9 -->" +
+             b + "</t >",
          "03EC"},
         {"<?xml version=\"1.0\" encoding=\"Us-Ascii\"?><t>" + a("4") + b + "</t>", "04EC"},
         {"<t><variable name=\"&#97;\" size=\"&#x31;\">&#x31;&#50;</variable>" + b + "</t>", "0CEC"},
@@ -158,8 +159,7 @@ TEST(XmlReader, RefusedFormsSayWhereAndWhatWasExpected) {
         {deep, "1:4 expected <variable name=\"a\">, found <a>"},
         {crowded + "/>", R"(1:106 expected ">" or "/>" after 16 attributes, found "a")"},
         {"<t>" + a("1") + b + "</t>x", "1:76 expected only comments after the root element, found \"x\""},
-        {"<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?><t/>",
-         "1:20 expected encoding ISO-8859-1, UTF-8 or US-ASCII"},
+        {"<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?><t/>", "1:20 expected encoding ISO-8859-1, UTF-8 or US-ASCII"},
         {"<t>" + a("12a"), "1:32 expected a decimal number for a, found text \"12a\""},
         {"<t><variable\xC2\x80 name=\"a\">", "1:4 expected <variable name=\"a\">, found <variable? name=\"a\">"},
         // Notepad's "Unicode", with a byte order mark and without.
