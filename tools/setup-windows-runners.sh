@@ -4,7 +4,9 @@
 # through Wine's 32-bit loader under qemu's user-mode emulator. As root;
 # safe to run again. What it changes on the machine:
 #   - Debian's i386 architecture is enabled, and qemu-user-static,
-#     wine32:i386 and wine32-preloader:i386 are installed;
+#     wine32:i386 and wine32-preloader:i386 are installed, from the main
+#     suite where the security suite's i386 index is out of step, with the
+#     amd64 twins of the libraries they need brought to the same versions;
 #   - binfmt_misc is mounted if it is not, and an i386 ELF handler for
 #     /usr/bin/qemu-i386-static (flag F) is registered, until the next boot;
 #   - a 64-bit and a 32-bit Wine prefix are made in /var/cache/obj2xml
@@ -31,8 +33,35 @@ update_package_lists() {
   return 1
 }
 
-# The 32-bit runner's packages. Where the mirror cannot give them (its i386
-# lists out of step with the rest), only the 32-bit program's tests go: the
+# Installs the packages from the main suite. A plain install fails where the
+# mirror's security suite is out of step for i386 (its index rejected in the
+# middle of a sync): an amd64 library installed from it, such as one wine64
+# pulled in, is newer than any i386 twin, and a Multi-Arch: same pair must
+# match. Each amd64 library whose i386 twin apt cannot install is brought
+# back to the main suite's version, until apt finds a way or none is left.
+install_from_main_suite() {
+  local suite aligned=() unmet package version installed added try
+  suite=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
+  for try in 1 2 3 4 5 6 7 8; do
+    unmet=$(apt-get install -s -t "$suite" --allow-downgrades "$@" "${aligned[@]}" 2>&1 |
+      sed -n 's/.*Depends: \([^ :]*\):i386 .*not going to be installed.*/\1/p' | sort -u || true)
+    added=0
+    for package in $unmet; do
+      version=$(apt-cache madison "$package" | awk -F' [|] ' -v main=" $suite/main " 'index($3, main) && / amd64 / { print $2; exit }')
+      installed=$(dpkg-query -W -f='${Version}' "$package:amd64" 2>/dev/null || true)
+      if [ -z "$version" ] || [ -z "$installed" ] || [ "$installed" = "$version" ]; then continue; fi
+      printf '%s\n' "${aligned[@]}" | grep -qxF "$package:amd64=$version" && continue
+      aligned+=("$package:amd64=$version")
+      added=1
+    done
+    ((added)) || break
+  done
+  echo "Installing from $suite: $* ${aligned[*]}"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -t "$suite" --allow-downgrades "$@" "${aligned[@]}" >/dev/null
+}
+
+# The 32-bit runner's packages. Where neither a plain install nor one from
+# the main suite can give them, only the 32-bit program's tests go: the
 # test run reports them as skipped and says what to run.
 install_32bit_runner() {
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -47,7 +76,9 @@ install_32bit_runner() {
   ((${#missing[@]})) || return 0
   echo "Installing: ${missing[*]}"
   update_package_lists || true
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null && return 0
+  echo "A plain install of the 32-bit runner failed; trying the main suite's versions" >&2
+  install_from_main_suite "${missing[@]}"
 }
 runner32=yes
 if ! install_32bit_runner; then
