@@ -12,3 +12,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # msvcrt's own printf lacks C99 lengths such as %zu; MinGW-w64 then formats
 # in its own code and writes through msvcrt's streams.
 set(CMAKE_CXX_FLAGS_INIT "-D__USE_MINGW_ANSI_STDIO=1")
+
+# No link time in the PE header, so that a build from the same sources gives
+# the same bytes.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--no-insert-timestamp")
