@@ -1,9 +1,10 @@
 # What makes the packages the same bytes when built again from the same
 # commit: every file's time is the last commit's (SOURCE_DATE_EPOCH, which
 # CPack follows, where the builder has not set it), a zip's local times are
-# UTC's, and folders and the .deb's members get the same permission bits
-# whatever the umask. A source archive made by `git archive` carries the
-# commit's time in cmake/source-date-epoch.txt.
+# UTC's, folders get the same permission bits whatever the umask, and
+# cpack-post-build.cmake fixes what CPack takes from the builder. A source
+# archive made by `git archive` carries the commit's time in
+# cmake/source-date-epoch.txt.
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(source_date_epoch "$ENV{SOURCE_DATE_EPOCH}")

@@ -442,7 +442,8 @@ Shown shown(const Reader& reader, std::string_view text, bool latin1) {
         }
         const auto byte = static_cast<unsigned char>(text[at]);
         std::size_t length = 1;
-        while (utf8 && byte >= 0xC0 && at + length < text.size() && (text[at + length] & 0xC0) == 0x80) ++length;
+        while (utf8 && byte >= 0xC0 && length < 4 && at + length < text.size() && (text[at + length] & 0xC0) == 0x80)
+            ++length;
         const bool c1 = utf8 ? byte == 0xC2 && length == 2 && static_cast<unsigned char>(text[at + 1]) < 0xA0
                              : byte >= 0x80 && byte < 0xA0;
         if (byte < 0x20 || byte == 0x7F || c1) {
