@@ -33,7 +33,7 @@ namespace {
 }  // namespace
 
 int convert_object(int argc, char** argv) {
-    open_missing_standard_descriptors();
+    prepare_process();
     if (argc < 2) fatal("Give filename as parameter");
     const char* input_path = argv[1];
     FileIdentity input{};

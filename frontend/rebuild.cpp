@@ -34,7 +34,7 @@ std::span<std::uint8_t> base_object(const char* path, bool& has_base) {
 }  // namespace
 
 int rebuild_object(int argc, char** argv) {
-    open_missing_standard_descriptors();
+    prepare_process();
     if (argc < 2) fatal("Give filename as parameter");
     const char* document_path = argv[1];
     const char* object_path = argc > 2 ? argv[2] : replace_extension(document_path, ".dat", "objname");

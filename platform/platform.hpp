@@ -20,9 +20,11 @@
 
 // The console.
 
-// Opens the null device on any standard descriptor that is closed, so that
-// no file the program opens takes its place (and a message its contents).
-void open_missing_standard_descriptors();
+// Readies the process at its start: opens the null device on any standard
+// descriptor that is closed, so that no file the program opens takes its
+// place (and a message its contents), and lets a write past a file size
+// limit fail, to be reported, instead of ending the process.
+void prepare_process();
 
 // Writes a finished message on standard error. A Windows console is given
 // it as UTF-16, converted from the active code page, so that a path shows as
@@ -45,6 +47,10 @@ struct FileIdentity {
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
 };
+
+inline bool operator==(const FileIdentity& one, const FileIdentity& other) {
+    return one.volume == other.volume && one.index == other.index;
+}
 
 // The size and identity of the open file, or false with errno set. A size
 // that does not fit in memory's size type fails with EOVERFLOW.

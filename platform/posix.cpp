@@ -1,5 +1,6 @@
 // The platform layer on POSIX systems.
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <termios.h>
@@ -7,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <iterator>
@@ -75,9 +75,12 @@ bool person_can_answer() {
 
 }  // namespace
 
-void open_missing_standard_descriptors() {
+void prepare_process() {
     for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
         if (fcntl(fd, F_GETFD) < 0) open("/dev/null", O_RDWR);  // closed: the lowest free descriptor is fd
+    // A write past a file size limit then fails with EFBIG and is reported,
+    // and its file removed, instead of SIGXFSZ ending the process there.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 void write_error_text(const char* text) { std::fputs(text, stderr); }
@@ -120,8 +123,7 @@ bool file_facts(std::FILE* file, std::size_t& size, FileIdentity& identity) {
 bool names_file(const char* path, const FileIdentity& identity) {
     struct stat status {};
     if (stat(path, &status) != 0) return false;
-    const FileIdentity named = identity_of(status);
-    return named.volume == identity.volume && named.index == identity.index;
+    return identity_of(status) == identity;
 }
 
 bool is_special_file(const char* path) {
@@ -137,11 +139,11 @@ const char* const path_separators = "/";
 
 namespace {
 
-// The temporary file is ".NAME.XXXXXX": hidden, and no match for "*.xml".
-// NAME is kept short enough that the whole stays within the 255 bytes a
-// file name may have.
+// The temporary file is ".NAME." and six random letters: hidden, and no
+// match for "*.xml". NAME is kept short enough that the whole stays within
+// the 255 bytes a file name may have.
 constexpr std::size_t longest_name_kept = 200;
-constexpr char random_part[] = ".XXXXXX";
+constexpr std::size_t random_letters = 6;
 
 // How much of `name` to keep: at most longest_name_kept bytes, never ending
 // inside a UTF-8 sequence (which has at most three continuation bytes).
@@ -153,48 +155,38 @@ std::size_t kept_name_length(const char* name) {
     return length;
 }
 
-void write_template(const char* path, char* temporary_path) {
+// Writes ".NAME." after the folder of `path`; returns where the letters go.
+char* write_template(const char* path, char* temporary_path) {
     const char* name = last_component(path);
     const auto folder = static_cast<std::size_t>(name - path);
     const std::size_t kept = kept_name_length(name);
     std::memcpy(temporary_path, path, folder);
     temporary_path[folder] = '.';
     std::memcpy(temporary_path + folder + 1, name, kept);
-    std::memcpy(temporary_path + folder + 1 + kept, random_part, sizeof random_part);
+    temporary_path[folder + 1 + kept] = '.';
+    temporary_path[folder + 2 + kept + random_letters] = '\0';
+    return temporary_path + folder + 2 + kept;
+}
+
+// Creates a new file at the template's path with the six letters drawn
+// afresh until the name is free. Created 0666, the kernel gives it what
+// any new file in the folder gets: the umask, or the folder's default ACL.
+int create_temporary(char* letters, const char* temporary_path) {
+    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char random[random_letters];
+        if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return -1;
+        for (std::size_t i = 0; i < random_letters; ++i) letters[i] = alphabet[random[i] % (sizeof alphabet - 1)];
+        const int fd = open(temporary_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;  // errno is EEXIST
 }
 
 #if defined(__linux__)
-// The access ACL and the default ACL, as the kernel keeps them: a 4-byte
-// version, then 8-byte entries (tag, permissions, id), all little-endian.
+// The access ACL, as the kernel keeps it; its bytes are copied whole.
 constexpr char access_acl[] = "system.posix_acl_access";
-constexpr char default_acl[] = "system.posix_acl_default";
 char acl[64 << 10];  // the largest value an extended attribute may have
-
-// What the folder's default ACL lets a file created with 0666 have, as the
-// kernel works it out (the umask does not count then), or -1 without one.
-int bits_from_default_acl(const char* path) {
-    char folder[PATH_MAX] = ".";
-    // The folder is shorter than the temporary file's path, which the system took.
-    const std::size_t length = std::min(static_cast<std::size_t>(last_component(path) - path), sizeof folder - 1);
-    if (length) {
-        std::memcpy(folder, path, length);
-        folder[length] = '\0';
-    }
-    const ssize_t size = getxattr(folder, default_acl, acl, sizeof acl);
-    if (size < 0) return -1;
-    int owner = 0;
-    int group_class = 0;  // the mask, or the group's entry where there is none
-    int other = 0;
-    // Entries are kept in tag order: owner 0x01, group 0x04, mask 0x10, other 0x20.
-    for (ssize_t at = 4; at + 8 <= size; at += 8) {
-        const int tag = static_cast<unsigned char>(acl[at]) | static_cast<unsigned char>(acl[at + 1]) << 8;
-        const int permissions = acl[at + 2] & 7;
-        if (tag == 0x01) owner = permissions;
-        if (tag == 0x04 || tag == 0x10) group_class = permissions;
-        if (tag == 0x20) other = permissions;
-    }
-    return 0666 & (owner << 6 | group_class << 3 | other);
-}
 
 // Gives the new file the access ACL of the file at `path` (through a link
 // where `follow`) or, where that has none, none: not the one the folder's
@@ -207,26 +199,14 @@ bool carry_acl_over(int fd, const char* path, bool follow) {
     return errno == ENODATA && (fremovexattr(fd, access_acl) == 0 || errno == ENODATA);
 }
 #else
-int bits_from_default_acl(const char*) { return -1; }
 bool carry_acl_over(int, const char*, bool) { return true; }
 #endif
 
-// The permission bits of a new file at `path`: what the folder's default
-// ACL gives or, without one, 0666 less the umask.
-mode_t new_file_permissions(const char* path) {
-    const int from_acl = bits_from_default_acl(path);
-    if (from_acl >= 0) return static_cast<mode_t>(from_acl);
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
-// The permission bits `wanted`, less the group's where the new file's
-// group is not `group`: they were meant for that one.
-mode_t for_group(int fd, mode_t wanted, gid_t group) {
+// The new file's facts: its group, and the bits it was created with.
+struct stat facts_of(int fd) {
     struct stat now {};
-    (void)fstat(fd, &now);  // cannot fail on a file of our own; a zero group would only narrow
-    return now.st_gid == group ? wanted : wanted & ~static_cast<mode_t>(070);
+    (void)fstat(fd, &now);  // cannot fail on a file of our own; zeros would only narrow
+    return now;
 }
 
 // Gives the new file what the file at `path` had, so that no one gains
@@ -241,13 +221,14 @@ bool carry_over(int fd, const char* path) {
     struct stat existing {};
     struct stat target {};
     const bool link = lstat(path, &existing) == 0 && S_ISLNK(existing.st_mode);
-    if (link ? stat(path, &target) != 0 : !S_ISREG(existing.st_mode))  // none, or none to lend
-        return fchmod(fd, new_file_permissions(path)) == 0;
+    if (link ? stat(path, &target) != 0 : !S_ISREG(existing.st_mode)) return true;  // none, or none to lend
     if (!link && fchown(fd, existing.st_uid, existing.st_gid) != 0)
         (void)fchown(fd, static_cast<uid_t>(-1), existing.st_gid);
     const struct stat& lender = link ? target : existing;
-    const mode_t bits = lender.st_mode & (link ? new_file_permissions(path) : 0777);
-    return carry_acl_over(fd, path, link) && fchmod(fd, for_group(fd, bits, lender.st_gid)) == 0;
+    const struct stat created = facts_of(fd);
+    mode_t bits = lender.st_mode & (link ? created.st_mode : 0777) & 0777;
+    if (created.st_gid != lender.st_gid) bits &= ~static_cast<mode_t>(070);  // they were meant for that group
+    return carry_acl_over(fd, path, link) && fchmod(fd, bits) == 0;
 }
 
 // A stream on the new file `fd` at `path` when it is `usable`; otherwise, or
@@ -263,23 +244,16 @@ std::FILE* stream_on_new_file(int fd, const char* path, bool usable) {
     return file;
 }
 
-// A write past a file size limit then fails with EFBIG and is reported,
-// and the file removed, instead of SIGXFSZ ending the process there.
-void let_writes_fail_past_size_limit() { signal(SIGXFSZ, SIG_IGN); }
-
 }  // namespace
 
-std::size_t temporary_path_size(const char* path) { return std::strlen(path) + 1 + sizeof random_part; }
+std::size_t temporary_path_size(const char* path) { return std::strlen(path) + 3 + random_letters; }
 
 std::FILE* open_temporary_beside(const char* path, char* temporary_path, bool /*text: POSIX has one mode*/) {
-    let_writes_fail_past_size_limit();
-    write_template(path, temporary_path);
-    const int fd = mkstemp(temporary_path);
+    const int fd = create_temporary(write_template(path, temporary_path), temporary_path);
     return fd < 0 ? nullptr : stream_on_new_file(fd, temporary_path, carry_over(fd, path));
 }
 
 std::FILE* create_new_file(const char* path) {
-    let_writes_fail_past_size_limit();
     const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     return fd < 0 ? nullptr : stream_on_new_file(fd, path, true);
 }

@@ -13,7 +13,7 @@
 
 // The console.
 
-void open_missing_standard_descriptors() {}
+void prepare_process() {}
 
 void write_error_text(const char* text) {
     HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
@@ -86,7 +86,7 @@ bool names_file(const char* path, const FileIdentity& identity) {
     CloseHandle(handle);
     // The input's identity was read: a file whose identity cannot be (a
     // device, NUL) is another one, and reading it reports what fails.
-    return known && named.volume == identity.volume && named.index == identity.index;
+    return known && named == identity;
 }
 
 bool is_special_file(const char*) { return false; }  // devices answer as empty files, and never block

@@ -51,20 +51,12 @@ int fclose(std::FILE* stream) {
     return result;
 }
 
-int mkstemp(char* name_template) {
-    if (failing("create_temporary")) {
-        errno = EACCES;
-        return -1;
-    }
-    return next<int (*)(char*)>("mkstemp")(name_template);
-}
-
 int open(const char* path, int flags, ...) {
     va_list args;
     va_start(args, flags);
     const auto mode = static_cast<mode_t>(va_arg(args, int));
     va_end(args);
-    if ((flags & O_EXCL) && failing("create_new")) {
+    if ((flags & O_EXCL) && (failing("create_new") || failing("create_temporary"))) {
         errno = EACCES;
         return -1;
     }

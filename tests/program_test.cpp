@@ -599,7 +599,6 @@ TEST_F(Program, FailuresOfTheInputsCallsAreReported) {
         {"create_temporary", "engine.dat", "Can't write engine.xml: Permission denied"},
         {"fclose_output", "engine.dat", "Can't write engine.xml: Input/output error"},
         {"fsync", "inplace.xml", "Can't write inplace.xml: Input/output error"},
-        {"fchmod", "engine.dat", "Can't write engine.xml: Input/output error"},
         {"fchmod", "inplace.xml", "Can't write inplace.xml: Input/output error"},
         {"create_new", "wagon.dat", "Can't write wagon.xml: Permission denied"},
     };
