@@ -1,5 +1,8 @@
 #include "frontend/files.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -20,9 +23,30 @@ std::span<std::uint8_t> load_file(const char* path, FileIdentity& identity, bool
     return {data, size};
 }
 
+namespace {
+
+// A stream on the new file `fd` at `path`, readied for writing; where that
+// fails, the file is closed and removed, keeping errno.
+std::FILE* stream_on_new_file(int fd, const char* path, const char* lender, bool text) {
+    std::FILE* file = fd >= 0 && prepare_descriptor(fd, lender, text) ? fdopen(fd, text ? "w" : "wb") : nullptr;
+    if (!file && fd >= 0) {
+        const int error = errno;
+        close(fd);
+        remove_file(path);
+        errno = error;
+    }
+    return file;
+}
+
+}  // namespace
+
+std::FILE* create_new_file(const char* path) {
+    return stream_on_new_file(open(path, O_WRONLY | O_CREAT | O_EXCL, 0666), path, nullptr, true);
+}
+
 Output open_output(const char* path, const char* label, bool text) {
     Output output{path, static_cast<char*>(alloc_or_fail(temporary_path_size(path), label)), nullptr};
-    output.stream = open_temporary_beside(path, output.temporary_path, text);
+    output.stream = stream_on_new_file(create_temporary(path, output.temporary_path), output.temporary_path, path, text);
     if (!output.stream) fatal("Can't write %s: %s", path, std::strerror(errno));
     return output;
 }

@@ -12,6 +12,11 @@
 // not exist gives an empty span whose data() is nullptr.
 std::span<std::uint8_t> load_file(const char* path, FileIdentity& identity, bool missing_ok = false);
 
+// Creates a file at `path` and opens it for writing in text mode, only
+// where nothing stands (not even a link); nullptr with errno set (EEXIST
+// where something does) on failure.
+std::FILE* create_new_file(const char* path);
+
 // A file being written to a temporary file beside its path.
 struct Output {
     const char* path;
@@ -19,8 +24,9 @@ struct Output {
     std::FILE* stream;
 };
 
-// Opens the temporary file of `path`, its name in a block for `label`, in
-// text or binary mode; a fatal report on failure.
+// Opens a new temporary file beside `path`, its name in a block for `label`,
+// in text or binary mode, with what the file at `path` has (or what a new
+// file gets); a fatal report on failure.
 Output open_output(const char* path, const char* label, bool text);
 
 // Flushes and closes the stream; false with errno set when anything

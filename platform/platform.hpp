@@ -81,22 +81,20 @@ inline const char* last_component(const char* path, const char* separators = pat
 // run never leaves a partial file where a whole one stood, and never writes
 // through a link at that path.
 
-// The size of the block that open_temporary_beside writes the name into.
+// The size of the block that create_temporary writes the name into.
 std::size_t temporary_path_size(const char* path);
 
-// Opens a new temporary file for writing, in text mode or binary mode
-// (where the two differ), in the folder of
-// `path`, whose name never needs a longer path than `path` on Windows, and is
-// hidden on POSIX. It has what the regular file at `path` has (owner, group,
-// permission bits and ACL, where the system has them) or, for a new file,
-// what a new file gets. Its name is written to
-// `temporary_path`. Returns nullptr with errno set on failure.
-std::FILE* open_temporary_beside(const char* path, char* temporary_path, bool text);
+// Creates a new temporary file in the folder of `path` and writes its name
+// to `temporary_path`: hidden on POSIX, and on Windows never a longer path
+// than `path`. Its descriptor, or -1 with errno set.
+int create_temporary(const char* path, char* temporary_path);
 
-// Creates a file at `path` and opens it for writing in text mode, only
-// where nothing stands (not even a link); nullptr with errno set (EEXIST
-// where something does) on failure.
-std::FILE* create_new_file(const char* path);
+// Readies the new file's descriptor for writing: text or binary mode (where
+// the two differ) and, where `lender` is given, what the regular file at
+// that path has (owner, group, permission bits and ACL, where the system has
+// them), so that no one gains access. Without `lender` it keeps what a new
+// file gets. False with errno set.
+bool prepare_descriptor(int fd, const char* lender, bool text);
 
 // Makes what was written to the flushed stream reach the disk.
 bool sync_to_disk(std::FILE* file);
@@ -105,5 +103,5 @@ bool sync_to_disk(std::FILE* file);
 // link itself, not its target). False with errno set on failure.
 bool replace_file(const char* temporary_path, const char* path);
 
-// Removes the file at `path`, one that open_temporary_beside made included.
+// Removes the file at `path`, one that create_temporary made included.
 void remove_file(const char* path);

@@ -168,21 +168,6 @@ char* write_template(const char* path, char* temporary_path) {
     return temporary_path + folder + 2 + kept;
 }
 
-// Creates a new file at the template's path with the six letters drawn
-// afresh until the name is free. Created 0666, the kernel gives it what
-// any new file in the folder gets: the umask, or the folder's default ACL.
-int create_temporary(char* letters, const char* temporary_path) {
-    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        unsigned char random[random_letters];
-        if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return -1;
-        for (std::size_t i = 0; i < random_letters; ++i) letters[i] = alphabet[random[i] % (sizeof alphabet - 1)];
-        const int fd = open(temporary_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;  // errno is EEXIST
-}
-
 #if defined(__linux__)
 // The access ACL, as the kernel keeps it; its bytes are copied whole.
 constexpr char access_acl[] = "system.posix_acl_access";
@@ -231,31 +216,28 @@ bool carry_over(int fd, const char* path) {
     return carry_acl_over(fd, path, link) && fchmod(fd, bits) == 0;
 }
 
-// A stream on the new file `fd` at `path` when it is `usable`; otherwise, or
-// without memory for a stream, the file is closed and removed, keeping errno.
-std::FILE* stream_on_new_file(int fd, const char* path, bool usable) {
-    std::FILE* file = usable ? fdopen(fd, "w") : nullptr;
-    if (!file) {
-        const int error = errno;
-        close(fd);
-        remove_file(path);
-        errno = error;
-    }
-    return file;
-}
-
 }  // namespace
 
 std::size_t temporary_path_size(const char* path) { return std::strlen(path) + 3 + random_letters; }
 
-std::FILE* open_temporary_beside(const char* path, char* temporary_path, bool /*text: POSIX has one mode*/) {
-    const int fd = create_temporary(write_template(path, temporary_path), temporary_path);
-    return fd < 0 ? nullptr : stream_on_new_file(fd, temporary_path, carry_over(fd, path));
+// The six letters are drawn afresh until the name is free. Created 0666,
+// the file gets from the kernel what any new file in the folder gets: the
+// umask, or the folder's default ACL.
+int create_temporary(const char* path, char* temporary_path) {
+    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    char* letters = write_template(path, temporary_path);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char random[random_letters];
+        if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return -1;
+        for (std::size_t i = 0; i < random_letters; ++i) letters[i] = alphabet[random[i] % (sizeof alphabet - 1)];
+        const int fd = open(temporary_path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;  // errno is EEXIST
 }
 
-std::FILE* create_new_file(const char* path) {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    return fd < 0 ? nullptr : stream_on_new_file(fd, path, true);
+bool prepare_descriptor(int fd, const char* lender, bool /*text: POSIX has one mode*/) {
+    return !lender || carry_over(fd, lender);
 }
 
 bool sync_to_disk(std::FILE* file) { return fsync(fileno(file)) == 0; }

@@ -175,33 +175,14 @@ bool held_by_another(const char* path, DWORD error) {
 
 std::size_t temporary_path_size(const char* path) { return std::strlen(path) + sizeof random_part; }
 
-namespace {
-
-// A stream on the new file `fd` at `path`; without one, the file is closed
-// and removed, keeping errno. MinGW-w64's mkstemp opens in binary mode: in
-// a text file "\n" must become CR LF.
-std::FILE* stream_on_new_file(int fd, const char* path, bool text) {
-    std::FILE* file = _setmode(fd, text ? _O_TEXT : _O_BINARY) != -1 ? _fdopen(fd, text ? "wt" : "wb") : nullptr;
-    if (!file) {
-        const int error = errno;
-        _close(fd);
-        remove_file(path);
-        errno = error;
-    }
-    return file;
-}
-
-}  // namespace
-
-std::FILE* open_temporary_beside(const char* path, char* temporary_path, bool text) {
+int create_temporary(const char* path, char* temporary_path) {
     write_template(path, temporary_path);
-    const int fd = mkstemp(temporary_path);
-    return fd < 0 ? nullptr : stream_on_new_file(fd, temporary_path, text);
+    return mkstemp(temporary_path);
 }
 
-std::FILE* create_new_file(const char* path) {
-    const int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT, _S_IREAD | _S_IWRITE);
-    return fd < 0 ? nullptr : stream_on_new_file(fd, path, true);
+// MinGW-w64's mkstemp opens in binary mode: in a text file "\n" must become CR LF.
+bool prepare_descriptor(int fd, const char* /*lender: Windows gives a new file its folder's access*/, bool text) {
+    return _setmode(fd, text ? _O_TEXT : _O_BINARY) != -1;
 }
 
 bool sync_to_disk(std::FILE* file) { return _commit(_fileno(file)) == 0; }
