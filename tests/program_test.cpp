@@ -107,6 +107,19 @@ TEST_F(Program, ConvertsSilentlyAndIgnoresFurtherOperands) {
     EXPECT_EQ(folder_names(scratch.path), (std::vector<std::string>{"engine.dat", "engine.xml", "other.dat"}));
 }
 
+// tests/data/engine.xml was written by hand from the layout and checked
+// against the sample's bytes; each named field there differs from what the
+// bytes one before or after it would read, so a mistyped table offset shows.
+TEST_F(Program, SampleGivesTheDocumentWrittenByHand) {
+    const std::string document = with_line_ends(read_file(OBJ2XML_SAMPLE_DOCUMENT));
+    fs::copy_file(OBJ2XML_SAMPLE, file("engine.dat"));
+    ASSERT_EQ(run({"engine.dat"}).status, 0);
+    EXPECT_EQ(read_file(file("engine.xml")), document);
+    write_file(file("hand.xml"), to_bytes(document));
+    EXPECT_EQ(rebuild({"hand.xml", "new.dat"}).status, 0);
+    EXPECT_EQ(read_file(file("new.dat")), read_file(OBJ2XML_SAMPLE));
+}
+
 TEST_F(Program, BytesPastThePayloadAreIgnored) {
     Bytes data = object_file(0x17, "TRAM", 350);
     write_file(file("exact.dat"), data);
