@@ -111,3 +111,15 @@ constexpr bool table_is_valid(const FieldDesc* table, int depth) {
         if (!row_is_valid(*row, depth)) return false;
     return true;
 }
+
+// What the walker cannot write is refused: a value of 5 bytes, a row of no
+// elements, a structure whose lines would lie past the indent run. Internal
+// linkage, as the layouts': their addresses are constants under the sanitizers too.
+namespace table_checks {
+constexpr FieldDesc end_only[] = {end_of_table};
+constexpr FieldDesc wide[] = {{0x0, 5, 1, "wide", nullptr, nullptr}, end_of_table};
+constexpr FieldDesc empty[] = {{0x0, 1, 0, "none", nullptr, nullptr}, end_of_table};
+constexpr FieldDesc nested[] = {{0x0, 0, 1, "deep", end_only, nullptr}, end_of_table};
+static_assert(!table_is_valid(wide, 1) && !table_is_valid(empty, 1));
+static_assert(table_is_valid(nested, 9) && !table_is_valid(nested, 10));
+}  // namespace table_checks

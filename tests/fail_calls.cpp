@@ -4,7 +4,8 @@
 // second stream closed), short_read (the first fread delivers one byte
 // less, without error), create_temporary (the temporary file cannot be
 // created, as in a folder that is not writable), create_new (a new file at
-// its own path cannot be created), fchmod or fsync.
+// its own path cannot be created), fchmod or fsync; fremovexattr fails with
+// ENODATA, as where a file system reports an ACL already absent.
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 namespace {
 
@@ -77,6 +79,14 @@ int fsync(int fd) {
         return -1;
     }
     return next<int (*)(int)>("fsync")(fd);
+}
+
+int fremovexattr(int fd, const char* name) {
+    if (failing("fremovexattr")) {
+        errno = ENODATA;
+        return -1;
+    }
+    return next<int (*)(int, const char*)>("fremovexattr")(fd, name);
 }
 
 std::size_t fread(void* buffer, std::size_t size, std::size_t count, std::FILE* stream) {

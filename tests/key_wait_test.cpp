@@ -139,14 +139,18 @@ protected:
 
 }  // namespace
 
+// Ctrl-C too is just a key: the program exits, not killed by SIGINT.
 TEST_F(KeyWait, OneKeyEndsTheWaitWithoutEchoAndRestoresTheTerminal) {
-    const KeyWaitOutcome outcome = end_wait_at_prompt('x');
-    EXPECT_EQ(outcome.before_key, "Give filename as parameter\r\nPress any key to abort.");
-    EXPECT_TRUE(outcome.waited);
-    EXPECT_EQ(outcome.while_waiting.c_lflag & (ICANON | ECHO | ISIG), 0U);
-    EXPECT_EQ(outcome.after_key, "\r\n");  // no "x": the key is not echoed
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_TRUE(terminal_settings_equal(outcome.afterwards, fresh_terminal_settings()));
+    for (const char key : {'x', '\x03'}) {
+        SCOPED_TRACE(int{key});
+        const KeyWaitOutcome outcome = end_wait_at_prompt(key);
+        EXPECT_EQ(outcome.before_key, "Give filename as parameter\r\nPress any key to abort.");
+        EXPECT_TRUE(outcome.waited);
+        EXPECT_EQ(outcome.while_waiting.c_lflag & (ICANON | ECHO | ISIG), 0U);
+        EXPECT_EQ(outcome.after_key, "\r\n");  // the key is not echoed
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_TRUE(terminal_settings_equal(outcome.afterwards, fresh_terminal_settings()));
+    }
 }
 
 TEST_F(KeyWait, AnArrowKeyIsConsumedWhole) {
@@ -163,14 +167,6 @@ TEST_F(KeyWait, AnArrowKeyIsConsumedWhole) {
     bool timed_out = false;
     wait_for_child(child, 10, timed_out);
     close(master);
-}
-
-TEST_F(KeyWait, InterruptKeyIsJustAKey) {
-    const KeyWaitOutcome outcome = end_wait_at_prompt('\x03');
-    EXPECT_TRUE(outcome.waited);
-    EXPECT_EQ(outcome.after_key, "\r\n");
-    EXPECT_EQ(outcome.status, 1);  // exited, not killed by SIGINT
-    EXPECT_TRUE(terminal_settings_equal(outcome.afterwards, fresh_terminal_settings()));
 }
 
 TEST_F(KeyWait, SignalInTheWaitRestoresTheTerminalAndEndsTheProgram) {

@@ -5,8 +5,11 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
 #include <random>
+#include <regex>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <thread>
@@ -107,6 +110,19 @@ TEST_F(Program, ConvertsSilentlyAndIgnoresFurtherOperands) {
     EXPECT_EQ(folder_names(scratch.path), (std::vector<std::string>{"engine.dat", "engine.xml", "other.dat"}));
 }
 
+// tests/data/engine.xml was written by hand from the layout and checked
+// against the sample's bytes; each named field there differs from what the
+// bytes one before or after it would read, so a mistyped table offset shows.
+TEST_F(Program, SampleGivesTheDocumentWrittenByHand) {
+    const std::string document = with_line_ends(read_file(OBJ2XML_SAMPLE_DOCUMENT));
+    fs::copy_file(OBJ2XML_SAMPLE, file("engine.dat"));
+    ASSERT_EQ(run({"engine.dat"}).status, 0);
+    EXPECT_EQ(read_file(file("engine.xml")), document);
+    write_file(file("hand.xml"), to_bytes(document));
+    EXPECT_EQ(rebuild({"hand.xml", "new.dat"}).status, 0);
+    EXPECT_EQ(read_file(file("new.dat")), read_file(OBJ2XML_SAMPLE));
+}
+
 TEST_F(Program, BytesPastThePayloadAreIgnored) {
     Bytes data = object_file(0x17, "TRAM", 350);
     write_file(file("exact.dat"), data);
@@ -115,71 +131,6 @@ TEST_F(Program, BytesPastThePayloadAreIgnored) {
     EXPECT_EQ(run({"exact.dat"}).status, 0);
     EXPECT_EQ(run({"longer.dat"}).status, 0);
     EXPECT_EQ(read_file(file("exact.xml")), read_file(file("longer.xml")));
-}
-
-TEST_F(Program, NoOperand) {
-    const RunResult result = run({});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, failure("Give filename as parameter"));
-    EXPECT_TRUE(folder_names(scratch.path).empty());
-}
-
-TEST_F(Program, InputThatCannotBeRead) {
-    // Redirected, a message keeps a name's bytes (U+6A5F and U+00DF end in
-    // byte 9F), but control characters (C0, DEL, C1) would retitle or clear
-    // the terminal: they show as "?". Windows refuses C0 in a name.
-    const std::string missing = ": No such file or directory";
-    const std::pair<std::string, std::string> names[] = {
-        {"missing.dat", "missing.dat" + missing},
-        {"\u6A5F\u95A2\u8ECA.dat Gr\u00F6\u00DFe", "\u6A5F\u95A2\u8ECA.dat Gr\u00F6\u00DFe" + missing},
-        {"a\x1b]0;owned\x07\x1b[2J\x7f.dat", "a?]0;owned??[2J?.dat" + (windows() ? ": Invalid argument" : missing)},
-        {"\u009B2J\u009D0;x\u00A0.dat", "?2J?0;x\u00A0.dat" + missing},
-    };
-    RunResult result;
-    for (const auto& [name, shown] : names) {
-        result = run({name});
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.err, failure("Can't read " + shown));
-    }
-
-    fs::create_directory(file("adir.dat"));
-    result = run({"adir.dat"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, failure("Can't read adir.dat: " + folder_error()));
-    EXPECT_EQ(folder_names(scratch.path), std::vector<std::string>{"adir.dat"});
-
-    // A lone byte: C1 shows as "?", Latin-1 stays. Wine hands it to a Windows program as U+FFFD.
-    if (windows()) return;
-    EXPECT_EQ(run({"\x9BJ\xE9.dat"}).err, failure("Can't read ?J\xE9.dat" + missing));
-    // A pipe has no size to read by, and one without a writer would hold the program.
-    ASSERT_EQ(mkfifo(file("pipe.dat").c_str(), 0600), 0);
-    result = run({"pipe.dat"});
-    EXPECT_FALSE(result.timed_out);
-    EXPECT_EQ(result.err, failure("Can't read pipe.dat: Not a regular file"));
-}
-
-TEST_F(Program, ShortFilesAreRefusedBeforeAnyOutput) {
-    struct Case {
-        const char* name;
-        Bytes bytes;
-        const char* message;
-    };
-    const Case cases[] = {
-        {"empty.dat", {}, "Can't convert empty.dat: file has 0 bytes, needs 16"},
-        {"header.dat", Bytes(15, 0x17), "Can't convert header.dat: file has 15 bytes, needs 16"},
-        {"engine.dat", object_file(0x17, "E", 4), "Can't convert engine.dat: file has 20 bytes, needs 366"},
-        {"last.dat", object_file(0x97, "E", 349), "Can't convert last.dat: file has 365 bytes, needs 366"},
-    };
-    for (const Case& c : cases) {
-        write_file(file(c.name), c.bytes);
-        const RunResult result = run({c.name});
-        EXPECT_EQ(result.status, 1) << c.name;
-        EXPECT_EQ(result.out, "") << c.name;
-        EXPECT_EQ(result.err, failure(c.message));
-        EXPECT_FALSE(fs::exists(file(fs::path(c.name).replace_extension(".xml")))) << c.name;
-    }
 }
 
 TEST_F(Program, OtherClassWritesTheEnvelopeLinesOnlyWhereNoFileStands) {
@@ -347,19 +298,20 @@ TEST_F(Program, ReplacementKeepsTheDocumentsOwnerAndAccessControlList) {
     EXPECT_FALSE(std::get<3>(before).empty());
 
     // Replaced by someone else (nobody), who may not give the file to its
-    // owner (daemon) nor to its group: the group's bits were not meant for theirs.
+    // owner (daemon) nor to its group: the group's bits were not meant for
+    // theirs; the others' and the owner's stay, execute bits too.
     fs::permissions(scratch.path, fs::perms::all);
     ASSERT_EQ(std::system(("setfacl -b '" + doc + "'").c_str()), 0);
     ASSERT_EQ(chown(doc.c_str(), 1, 1), 0);
-    fs::permissions(doc, fs::perms(0664));
+    fs::permissions(doc, fs::perms(0775));
     RunOptions as_nobody;
     as_nobody.user = 65534;
     as_nobody.program = file("obj2xml").string();  // where nobody may run it
     fs::copy_file(program_under_test().command.back(), as_nobody.program);
     EXPECT_EQ(run({"engine.dat"}, as_nobody).status, 0);
-    EXPECT_EQ(std::tuple(65534U, 65534U, 0604U), std::tuple(std::get<0>(facts()), std::get<1>(facts()), std::get<2>(facts())));
+    EXPECT_EQ(std::tuple(65534U, 65534U, 0705U), std::tuple(std::get<0>(facts()), std::get<1>(facts()), std::get<2>(facts())));
 
-    // In a folder whose default ACL lets daemon in, and others not: a new
+    // In a folder whose default ACL lets daemon write, and others read: a new
     // document gets what any new file there gets, and one that replaces a
     // document without an ACL gets none. A link's target lends its ACL.
     const auto acl_and_mode = [](const fs::path& path) {
@@ -372,22 +324,52 @@ TEST_F(Program, ReplacementKeepsTheDocumentsOwnerAndAccessControlList) {
     for (const char* name : {"shared/new.dat", "shared/old.dat", "secret.dat"}) write_file(file(name), object_file(0x17, "ENGINE"));
     write_file(file("shared/old.xml"), {});
     fs::create_symlink("secret.dat", file("link.xml"));
-    ASSERT_EQ(std::system(("cd '" + scratch.path.string() + "' && setfacl -d -m u:daemon:rw-,o::--- shared && " +
+    ASSERT_EQ(std::system(("cd '" + scratch.path.string() + "' && setfacl -d -m u:daemon:rw-,o::r-- shared && " +
                            "touch shared/touched && chmod 0660 shared/old.xml && " +
                            "chmod 0640 secret.dat && setfacl -m g::---,u:daemon:r--,m::r-- secret.dat").c_str()), 0);
     for (const char* input : {"shared/new.dat", "shared/old.dat", "link.xml"}) EXPECT_EQ(run({input}).status, 0);
     EXPECT_EQ(acl_and_mode(file("shared/new.xml")), acl_and_mode(file("shared/touched")));
     EXPECT_EQ(acl_and_mode(file("shared/old.xml")), std::pair(std::string(), mode_t{0660}));
     EXPECT_EQ(acl_and_mode(file("link.xml")), acl_and_mode(file("secret.dat")));
+    // A file system that says the ACL the folder gave is not there when it is removed (ENODATA): no failure.
+    RunOptions acl_absent;
+    acl_absent.fail_call = "fremovexattr";
+    EXPECT_EQ(run({"shared/old.dat"}, acl_absent).err, "");
 
     // A file system that keeps no ACLs (ramfs, as a USB stick's) still takes documents.
     const std::string plain = file("plain").string();
     fs::create_directory(plain);
-    if (std::system(("mount -t ramfs ramfs '" + plain + "' 2>/dev/null").c_str()) != 0) return;
+    if (std::system(("mount -t ramfs ramfs '" + plain + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "mount -t ramfs failed (no right to mount, or no ramfs): the file system without ACLs is untested";
     write_file(file("plain/p.dat"), object_file(0x17, "PLAIN"));
     for (int run_count = 0; run_count < 2; ++run_count) EXPECT_EQ(run({"plain/p.dat"}).status, 0);  // new, then replaced
     EXPECT_EQ(read_file(file("plain/p.xml")), expected_document(object_file(0x17, "PLAIN")));
     EXPECT_EQ(std::system(("umount '" + plain + "'").c_str()), 0);
+}
+
+TEST_F(Program, TemporaryFileIsHiddenAndRandomlyNamed) {
+    if (windows()) GTEST_SKIP() << "on Windows the temporary file's name is the document's with six letters replaced";
+    write_file(file("engine.dat"), object_file(0x17, "ENGINE"));
+    // The names created in the folder and renamed there during one run.
+    const auto names_during_run = [&] {
+        const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        inotify_add_watch(watch, scratch.path.c_str(), IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO);
+        EXPECT_EQ(run({"engine.dat"}).status, 0);
+        std::vector<std::string> names;
+        alignas(inotify_event) char events[4096];
+        const ssize_t size = read(watch, events, sizeof events);
+        for (ssize_t at = 0; at < size; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(events + at)->len)
+            names.emplace_back(reinterpret_cast<inotify_event*>(events + at)->name);
+        close(watch);
+        return names;
+    };
+    const std::vector<std::string> first = names_during_run();
+    const std::vector<std::string> second = names_during_run();
+    ASSERT_EQ(first.size(), 3U);
+    EXPECT_TRUE(std::regex_match(first[0], std::regex(R"(\.engine\.xml\.[A-Za-z0-9]{6})"))) << first[0];
+    EXPECT_EQ(first, (std::vector<std::string>{first[0], first[0], "engine.xml"}));  // created, renamed over
+    ASSERT_EQ(second.size(), 3U);
+    EXPECT_NE(second[0], first[0]);
 }
 
 TEST_F(Program, ConversionsSideBySideLeaveOneWholeDocument) {
@@ -452,14 +434,6 @@ TEST_F(Program, OutputPathReplacesOnlyTheLastExtension) {
     write_file(file(longest), data);
     EXPECT_EQ(run({longest}).status, 0);
     EXPECT_TRUE(fs::exists(file(longest.substr(0, longest.size() - 4) + ".xml")));
-}
-
-TEST_F(Program, OutputThatCannotBeOpened) {
-    write_file(file("engine.dat"), object_file(0x17, "ENGINE"));
-    fs::create_directory(file("engine.xml"));
-    const RunResult result = run({"engine.dat"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, failure("Can't write engine.xml: " + folder_error()));
 }
 
 TEST_F(Program, DocumentNotWrittenWholeIsAFailure) {
@@ -581,39 +555,6 @@ TEST_F(Program, WildcardConvertsTheFirstMatchOnly) {
     EXPECT_EQ(read_file(file("loco3.dat")), loco);
 }
 
-TEST_F(Program, FailuresOfTheInputsCallsAreReported) {
-    if (program_under_test().fail_calls.empty()) GTEST_SKIP() << "no failure library for this program";
-    write_file(file("engine.dat"), object_file(0x17, "ENGINE"));
-    const Bytes in_place = object_file(0x17, "INPLACE");
-    write_file(file("inplace.xml"), in_place);
-    write_file(file("wagon.dat"), object_file(0x18, "WAGON", 0));
-    struct Case {
-        const char* call;
-        const char* operand;
-        const char* message;
-    };
-    const Case cases[] = {
-        {"fstat", "engine.dat", "Can't stat engine.dat: Input/output error"},
-        {"short_read", "engine.dat", "Can't read engine.dat: File ended before its reported size"},
-        {"fclose_input", "engine.dat", "Can't close engine.dat: Input/output error"},
-        {"create_temporary", "engine.dat", "Can't write engine.xml: Permission denied"},
-        {"fclose_output", "engine.dat", "Can't write engine.xml: Input/output error"},
-        {"fsync", "inplace.xml", "Can't write inplace.xml: Input/output error"},
-        {"fchmod", "inplace.xml", "Can't write inplace.xml: Input/output error"},
-        {"create_new", "wagon.dat", "Can't write wagon.xml: Permission denied"},
-    };
-    for (const Case& c : cases) {
-        RunOptions options;
-        options.fail_call = c.call;
-        const RunResult result = run({c.operand}, options);
-        EXPECT_EQ(result.status, 1) << c.call;
-        EXPECT_EQ(result.err, failure(c.message));
-        EXPECT_EQ(folder_names(scratch.path), (std::vector<std::string>{"engine.dat", "inplace.xml", "wagon.dat"}))
-            << c.call;
-    }
-    EXPECT_EQ(read_file(file("inplace.xml")), std::string(in_place.begin(), in_place.end()));
-}
-
 // The sample, then objects of class 17 and 97 whose every byte is random,
 // those no row describes included, and some with bytes past the payload.
 std::vector<Bytes> sample_and_random_objects(int count) {
@@ -693,37 +634,89 @@ TEST_F(Program, OneChangedValueChangesOnlyItsBytes) {
     }
 }
 
-TEST_F(Program, RefusedRebuildsLeaveTheObjectUntouched) {
+// The README's tables of messages: each failure ends with status 1, says why
+// on standard error only, and leaves every file in the folder as it was.
+TEST_F(Program, FailuresAreReportedAndChangeNoFile) {
+    write_file(file("engine.dat"), object_file(0x17, "ENGINE"));
+    write_file(file("inplace.xml"), object_file(0x17, "INPLACE"));  // converted in place
+    write_file(file("wagon.dat"), object_file(0x18, "WAGON", 0));
+    write_file(file("empty.dat"), {});
+    write_file(file("header.dat"), Bytes(15, 0x17));
+    write_file(file("short.dat"), object_file(0x17, "E", 4));
+    write_file(file("last.dat"), object_file(0x97, "E", 349));
+    write_file(file("dir.dat"), object_file(0x17, "DIR"));
+    fs::create_directory(file("dir.xml"));
+    fs::create_directory(file("adir.dat"));
+    write_file(file("z.xml"), to_bytes(edited("", "")));
+    write_file(file("z.dat"), zero_object());
+    write_file(file("speed.xml"), to_bytes(edited(">0</variable>", ">70000</variable>", "speed")));
+    write_file(file("doctype.xml"), to_bytes(edited("<object", "<!DOCTYPE object>\n<object")));
     struct Case {
-        std::string document;
-        Bytes object;
         std::vector<std::string> operands;
         std::string message;
+        bool rebuild = false;
+        const char* call = "";  // made to fail by fail_calls
     };
-    const std::string document = edited("", "");
+    const std::string missing = ": No such file or directory";
     // clang-format off
-    const Case cases[] = {
-        {edited(">0</variable>", ">70000</variable>", "speed"), zero_object(), {"z.xml"},
-         "Can't rebuild from z.xml: line 51, column 34: speed is 70000, which 2 bytes cannot hold (-32768 to 65535)"},
-        {edited("<object", "<!DOCTYPE object>\n<object"), zero_object(), {"z.xml"},
-         "Can't rebuild from z.xml: line 2, column 1: a DOCTYPE is not accepted"},
-        {document, object_file(0x18, "WAGON", 0), {"z.xml"}, "Can't rebuild z.dat: class 18 is not one this program converts"},
-        {document, Bytes(20, 0x17), {"z.xml"}, "Can't rebuild z.dat: file has 20 bytes, needs 366"},
-        {document, Bytes(5, 0x17), {"z.xml"}, "Can't rebuild z.dat: file has 5 bytes, needs 16"},
-        {document, zero_object(), {}, "Give filename as parameter"},
-        {document, zero_object(), {"z.xml", "z.xml"}, "Can't rebuild z.xml from itself"},
-        {document, zero_object(), {"z.xml", windows() ? "NUL" : "/dev/null"},  // a device: not the document, and no base
-         windows() ? "Can't stat NUL: Input/output error" : "Can't read /dev/null: Not a regular file"},
+    std::vector<Case> cases = {
+        {{}, "Give filename as parameter"},
+        {{}, "Give filename as parameter", true},
+        // Redirected, a message keeps a name's bytes (U+6A5F and U+00DF end in
+        // byte 9F), but control characters (C0, DEL, C1) would retitle or clear
+        // the terminal: they show as "?". Windows refuses C0 in a name.
+        {{"missing.dat"}, "Can't read missing.dat" + missing},
+        {{"\u6A5F\u95A2\u8ECA.dat Gr\u00F6\u00DFe"}, "Can't read \u6A5F\u95A2\u8ECA.dat Gr\u00F6\u00DFe" + missing},
+        {{"a\x1b]0;owned\x07\x1b[2J\x7f.dat"}, "Can't read a?]0;owned??[2J?.dat" + (windows() ? ": Invalid argument" : missing)},
+        {{"\u009B2J\u009D0;x\u00A0.dat"}, "Can't read ?2J?0;x\u00A0.dat" + missing},
+        {{"adir.dat"}, "Can't read adir.dat: " + folder_error()},
+        {{"empty.dat"}, "Can't convert empty.dat: file has 0 bytes, needs 16"},
+        {{"header.dat"}, "Can't convert header.dat: file has 15 bytes, needs 16"},
+        {{"short.dat"}, "Can't convert short.dat: file has 20 bytes, needs 366"},
+        {{"last.dat"}, "Can't convert last.dat: file has 365 bytes, needs 366"},
+        {{"dir.dat"}, "Can't write dir.xml: " + folder_error()},
+        {{"engine.dat"}, "Can't stat engine.dat: Input/output error", false, "fstat"},
+        {{"engine.dat"}, "Can't read engine.dat: File ended before its reported size", false, "short_read"},
+        {{"engine.dat"}, "Can't close engine.dat: Input/output error", false, "fclose_input"},
+        {{"engine.dat"}, "Can't write engine.xml: Permission denied", false, "create_temporary"},
+        {{"engine.dat"}, "Can't write engine.xml: Input/output error", false, "fclose_output"},
+        {{"inplace.xml"}, "Can't write inplace.xml: Input/output error", false, "fsync"},
+        {{"inplace.xml"}, "Can't write inplace.xml: Input/output error", false, "fchmod"},
+        {{"wagon.dat"}, "Can't write wagon.xml: Permission denied", false, "create_new"},
+        {{"speed.xml", "z.dat"}, "Can't rebuild from speed.xml: line 51, column 34: speed is 70000, which 2 bytes cannot hold (-32768 to 65535)", true},
+        {{"doctype.xml", "z.dat"}, "Can't rebuild from doctype.xml: line 2, column 1: a DOCTYPE is not accepted", true},
+        {{"z.xml", "wagon.dat"}, "Can't rebuild wagon.dat: class 18 is not one this program converts", true},
+        {{"z.xml", "short.dat"}, "Can't rebuild short.dat: file has 20 bytes, needs 366", true},
+        {{"z.xml", "header.dat"}, "Can't rebuild header.dat: file has 15 bytes, needs 16", true},
+        {{"z.xml", "z.xml"}, "Can't rebuild z.xml from itself", true},
+        {{"z.xml", windows() ? "NUL" : "/dev/null"},  // a device: not the document, and no base
+         windows() ? "Can't stat NUL: Input/output error" : "Can't read /dev/null: Not a regular file", true},
     };
     // clang-format on
+    if (!windows()) {  // Wine hands a lone byte to a Windows program as U+FFFD
+        cases.push_back({{"\x9BJ\xE9.dat"}, "Can't read ?J\xE9.dat" + missing});  // C1 shows as "?", Latin-1 stays
+        // A pipe has no size to read by, and one without a writer would hold the program.
+        ASSERT_EQ(mkfifo(file("pipe.dat").c_str(), 0600), 0);
+        cases.push_back({{"pipe.dat"}, "Can't read pipe.dat: Not a regular file"});
+    }
+    // Each name in the folder, with a digest of a file's bytes.
+    const auto folder = [&] {
+        std::map<std::string, std::size_t> files;
+        for (const auto& entry : fs::directory_iterator(scratch.path))
+            files[entry.path().filename().string()] =
+                entry.is_regular_file() ? std::hash<std::string>{}(read_file(entry.path())) : 0;
+        return files;
+    };
+    const auto before = folder();
     for (const Case& c : cases) {
-        write_file(file("z.xml"), to_bytes(c.document));
-        write_file(file("z.dat"), c.object);
-        const RunResult result = rebuild(c.operands);
-        EXPECT_EQ(result.status, 1);
+        if (*c.call && program_under_test().fail_calls.empty()) continue;
+        RunOptions options;
+        options.rebuild = c.rebuild;
+        options.fail_call = c.call;
+        const RunResult result = run(c.operands, options);
+        EXPECT_EQ(result.status, 1) << c.message;
+        EXPECT_EQ(result.out, "") << c.message;
         EXPECT_EQ(result.err, failure(c.message));
-        EXPECT_EQ(read_file(file("z.dat")), to_string(c.object)) << c.message;
-        EXPECT_EQ(read_file(file("z.xml")), c.document) << c.message;
-        EXPECT_EQ(folder_names(scratch.path), (std::vector<std::string>{"z.dat", "z.xml"})) << c.message;
+        EXPECT_EQ(folder(), before) << c.message;
     }
 }

@@ -15,12 +15,6 @@ std::string dumped(const Bytes& bytes, const FieldDesc* table, int depth = 1) {
     return captured([&](std::FILE* out) { dump_fields(out, bytes, table, depth); });
 }
 
-std::int32_t span_of(const Bytes& bytes, const FieldDesc* table) {
-    std::int32_t span = -1;
-    captured([&](std::FILE* out) { span = dump_fields(out, bytes, table, 1); });
-    return span;
-}
-
 constexpr FieldDesc end_only[] = {end_of_table};
 
 constexpr const char* mode_bits[] = {"", "", "locked", "", nullptr};
@@ -31,29 +25,14 @@ static_assert(read_le(std::array<std::uint8_t, 4>{0x01, 0x02, 0x03, 0x84}) == 0x
 
 }  // namespace
 
-TEST(DumpFields, EndOnlyTableWritesNothingAndSpansZero) {
-    EXPECT_EQ(dumped({}, end_only), "");
-    EXPECT_EQ(span_of({}, end_only), 0);
-}
-
-TEST(DumpFields, ZeroUnknownsAreSkippedButKeepTheirIndex) {
-    constexpr FieldDesc table[] = {
+TEST(DumpFields, TableAndBytesGiveTheLinesAndTheSpan) {
+    static constexpr FieldDesc zero_unknowns[] = {
         {0x0, 1, 1, "level", nullptr, nullptr},
         {0x1, 1, 4, "",      nullptr, nullptr},
         {0x5, 2, 1, "",      nullptr, nullptr},
         end_of_table,
     };
-    EXPECT_EQ(dumped({0, 0, 0, 0, 0, 0, 0}, table),
-              "\t<variable name=\"level\" size=\"1\">0</variable>\n");
-    EXPECT_EQ(dumped({7, 0, 9, 0, 3, 0x34, 0x12}, table),
-              "\t<variable name=\"level\" size=\"1\">7</variable>\n"
-              "\t<unknown name=\"field_1[1]\" size=\"1\">9</unknown>\n"
-              "\t<unknown name=\"field_1[3]\" size=\"1\">3</unknown>\n"
-              "\t<unknown name=\"field_5\" size=\"2\">4660</unknown>\n");
-}
-
-TEST(DumpFields, OnlyFourByteValuesAreNegative) {
-    constexpr FieldDesc table[] = {
+    static constexpr FieldDesc widths[] = {
         {0x0, 1, 1, "one",   nullptr, nullptr},
         {0x1, 2, 1, "two",   nullptr, nullptr},
         {0x3, 3, 1, "three", nullptr, nullptr},
@@ -61,16 +40,6 @@ TEST(DumpFields, OnlyFourByteValuesAreNegative) {
         {0xA, 4, 1, "",      nullptr, nullptr},
         end_of_table,
     };
-    const Bytes bytes(14, 0xFF);
-    EXPECT_EQ(dumped(bytes, table),
-              "\t<variable name=\"one\" size=\"1\">255</variable>\n"
-              "\t<variable name=\"two\" size=\"2\">65535</variable>\n"
-              "\t<variable name=\"three\" size=\"3\">16777215</variable>\n"
-              "\t<variable name=\"four\" size=\"4\">-1</variable>\n"
-              "\t<unknown name=\"field_A\" size=\"4\">-1</unknown>\n");
-}
-
-TEST(DumpFields, StructureElementsRepeatAtTheNestedSpan) {
     // Byte 2 of each record has no row, yet the records are 4 bytes apart.
     static constexpr FieldDesc record[] = {
         {0x0, 1, 1, "id", nullptr, nullptr},
@@ -78,44 +47,69 @@ TEST(DumpFields, StructureElementsRepeatAtTheNestedSpan) {
         {0x3, 1, 1, "",   nullptr, nullptr},
         end_of_table,
     };
-    constexpr FieldDesc table[] = {
+    static constexpr FieldDesc records[] = {
         {0x2, 0, 3, "",     record, nullptr},
         {0x0, 2, 1, "head", nullptr, nullptr},  // rows are placed by their own offset
         end_of_table,
     };
-    const Bytes bytes{0x01, 0x00, 10, 0, 0xEE, 0, 20, 5, 0xEE, 0, 30, 0, 0xEE, 6};
-    EXPECT_EQ(dumped(bytes, table),
-              "\t<structure name=\"field_2[0]\">\n"
-              "\t\t<variable name=\"id\" size=\"1\">10</variable>\n"
-              "\t</structure>\n"
-              "\t<structure name=\"field_2[1]\">\n"
-              "\t\t<variable name=\"id\" size=\"1\">20</variable>\n"
-              "\t\t<unknown name=\"field_1\" size=\"1\">5</unknown>\n"
-              "\t</structure>\n"
-              "\t<structure name=\"field_2[2]\">\n"
-              "\t\t<variable name=\"id\" size=\"1\">30</variable>\n"
-              "\t\t<unknown name=\"field_3\" size=\"1\">6</unknown>\n"
-              "\t</structure>\n"
-              "\t<variable name=\"head\" size=\"2\">1</variable>\n");
-    EXPECT_EQ(span_of(bytes, table), 14);
-    EXPECT_EQ(layout_span(table), 14);
-}
-
-TEST(DumpFields, NestedLinesCarryOneTabPerDepth) {
-    static constexpr FieldDesc inner[] = {
-        {0x0, 1, 1, "mode", nullptr, mode_bits},
-        end_of_table,
+    static constexpr FieldDesc inner[] = {{0x0, 1, 1, "mode", nullptr, mode_bits}, end_of_table};
+    static constexpr FieldDesc outer[] = {{0x0, 0, 1, "outer", inner, nullptr}, end_of_table};
+    static constexpr FieldDesc single[] = {{0x0, 1, 1, "v", nullptr, nullptr}, end_of_table};
+    struct Case {
+        const char* what;
+        const FieldDesc* table;
+        Bytes bytes;
+        int depth;
+        std::string text;
+        std::int32_t span;
     };
-    constexpr FieldDesc table[] = {
-        {0x0, 0, 1, "outer", inner, nullptr},
-        end_of_table,
+    // clang-format off
+    const Case cases[] = {
+        {"an end-only table", end_only, {}, 1, "", 0},
+        {"zero unknowns are left out", zero_unknowns, {0, 0, 0, 0, 0, 0, 0}, 1,
+         "\t<variable name=\"level\" size=\"1\">0</variable>\n", 7},
+        {"other unknowns keep their index", zero_unknowns, {7, 0, 9, 0, 3, 0x34, 0x12}, 1,
+         "\t<variable name=\"level\" size=\"1\">7</variable>\n"
+         "\t<unknown name=\"field_1[1]\" size=\"1\">9</unknown>\n"
+         "\t<unknown name=\"field_1[3]\" size=\"1\">3</unknown>\n"
+         "\t<unknown name=\"field_5\" size=\"2\">4660</unknown>\n", 7},
+        {"only 4-byte values are negative", widths, Bytes(14, 0xFF), 1,
+         "\t<variable name=\"one\" size=\"1\">255</variable>\n"
+         "\t<variable name=\"two\" size=\"2\">65535</variable>\n"
+         "\t<variable name=\"three\" size=\"3\">16777215</variable>\n"
+         "\t<variable name=\"four\" size=\"4\">-1</variable>\n"
+         "\t<unknown name=\"field_A\" size=\"4\">-1</unknown>\n", 14},
+        {"structure elements repeat at the nested span", records, {0x01, 0x00, 10, 0, 0xEE, 0, 20, 5, 0xEE, 0, 30, 0, 0xEE, 6}, 1,
+         "\t<structure name=\"field_2[0]\">\n"
+         "\t\t<variable name=\"id\" size=\"1\">10</variable>\n"
+         "\t</structure>\n"
+         "\t<structure name=\"field_2[1]\">\n"
+         "\t\t<variable name=\"id\" size=\"1\">20</variable>\n"
+         "\t\t<unknown name=\"field_1\" size=\"1\">5</unknown>\n"
+         "\t</structure>\n"
+         "\t<structure name=\"field_2[2]\">\n"
+         "\t\t<variable name=\"id\" size=\"1\">30</variable>\n"
+         "\t\t<unknown name=\"field_3\" size=\"1\">6</unknown>\n"
+         "\t</structure>\n"
+         "\t<variable name=\"head\" size=\"2\">1</variable>\n", 14},
+        {"nested lines carry one tab per depth", outer, {0x04}, 1,
+         "\t<structure name=\"outer\">\n"
+         "\t\t<bitmask name=\"mode\" size=\"1\">\n"
+         "\t\t\t<bit name=\"locked\">1</bit>\n"
+         "\t\t</bitmask>\n"
+         "\t</structure>\n", 1},
+        {"depth 0", single, {1}, 0, "<variable name=\"v\" size=\"1\">1</variable>\n", 1},
+        {"a depth below the indent run", single, {1}, -3, "<variable name=\"v\" size=\"1\">1</variable>\n", 1},
+        {"a depth past the indent run", single, {1}, 12, "\t\t\t\t\t\t\t\t\t\t<variable name=\"v\" size=\"1\">1</variable>\n", 1},
     };
-    EXPECT_EQ(dumped({0x04}, table),
-              "\t<structure name=\"outer\">\n"
-              "\t\t<bitmask name=\"mode\" size=\"1\">\n"
-              "\t\t\t<bit name=\"locked\">1</bit>\n"
-              "\t\t</bitmask>\n"
-              "\t</structure>\n");
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::int32_t span = -1;
+        EXPECT_EQ(captured([&](std::FILE* out) { span = dump_fields(out, c.bytes, c.table, c.depth); }), c.text);
+        EXPECT_EQ(span, c.span);
+    }
+    EXPECT_EQ(layout_span(records), 14);
 }
 
 TEST(DumpBits, NamedBitsAlwaysUnnamedOnlyWhenSetNonePastTheList) {
@@ -154,13 +148,6 @@ TEST(DumpBitsDeathTest, BitmaskWiderThanFourBytesIsFatal) {
                 "^Can't dump flags with 5 bytes\nPress any key to abort.\n$");
 }
 
-TEST(DumpFields, DepthOutsideTheIndentRunIsClamped) {
-    constexpr FieldDesc table[] = {{0x0, 1, 1, "v", nullptr, nullptr}, end_of_table};
-    EXPECT_EQ(dumped({1}, table, 0), "<variable name=\"v\" size=\"1\">1</variable>\n");
-    EXPECT_EQ(dumped({1}, table, -3), "<variable name=\"v\" size=\"1\">1</variable>\n");
-    EXPECT_EQ(dumped({1}, table, 12), std::string(10, '\t') + "<variable name=\"v\" size=\"1\">1</variable>\n");
-}
-
 TEST(DumpBits, NoMoreThan32NamesAreRead) {
     const char* names[34];
     for (auto& name : names) name = "x";
@@ -187,11 +174,3 @@ TEST(DumpFieldsDeathTest, NeverReadsPastTheData) {
                 "^Can't dump field_4: needs 4 bytes, has 3\n");
 }
 
-TEST(TableIsValid, RejectsRowsTheWalkerCannotWrite) {
-    constexpr FieldDesc wide[] = {{0x0, 5, 1, "wide", nullptr, nullptr}, end_of_table};
-    constexpr FieldDesc empty[] = {{0x0, 1, 0, "none", nullptr, nullptr}, end_of_table};
-    constexpr FieldDesc nested[] = {{0x0, 0, 1, "deep", end_only, nullptr}, end_of_table};
-    static_assert(!table_is_valid(wide, 1));
-    static_assert(!table_is_valid(empty, 1));
-    static_assert(table_is_valid(nested, 9) && !table_is_valid(nested, 10));
-}
