@@ -177,7 +177,7 @@ check_new_object() {  # source, document, object
 
 # Runs one command of the document SOURCE that works on files, in the tree.
 run_on_files() {  # source, command
-  local new_object= new_document=
+  local new_object='' new_document=''
   case "$2" in
     *"/usr/share/obj2xml/"*)
       if [ ! -e /usr/share/obj2xml/obj2xml.xsd ]; then
@@ -219,7 +219,7 @@ run_in_source_tree() {  # source, command
 # Runs or checks every command of the document SOURCE, given as
 # "SECTION<US>COMMAND" lines on standard input; at least MINIMUM of them.
 run_document() {  # source, minimum
-  local source=$1 count=0 edited= section command
+  local source=$1 count=0 edited='' section command
   fresh_tree
   while IFS=$'\037' read -r section command; do
     count=$((count + 1))
@@ -254,8 +254,10 @@ run_document obj2xml.1 3 < <(man_commands "$source_dir/obj2xml.1" | sed 's/^/EXA
 run_document xml2obj.1 4 < <(man_commands "$source_dir/xml2obj.1" | sed 's/^/EXAMPLES\x1F/')
 
 if [ -n "$left_to_package_check" ]; then
-  grep -qx 'tests/documented_commands.sh /usr/bin' "$source_dir/tools/check-package.sh" &&
-    ci_runs tools/check-package.sh || fail "the commands left to tools/check-package.sh are run nowhere"
+  if ! grep -qx 'tests/documented_commands.sh /usr/bin' "$source_dir/tools/check-package.sh" ||
+    ! ci_runs tools/check-package.sh; then
+    fail "the commands left to tools/check-package.sh are run nowhere"
+  fi
 fi
 
 # README.md's lines of the sample's document are lines of it.
