@@ -46,7 +46,8 @@ std::FILE* create_new_file(const char* path) {
 
 Output open_output(const char* path, const char* label, bool text) {
     Output output{path, static_cast<char*>(alloc_or_fail(temporary_path_size(path), label)), nullptr};
-    output.stream = stream_on_new_file(create_temporary(path, output.temporary_path), output.temporary_path, path, text);
+    output.stream =
+        stream_on_new_file(create_temporary(path, output.temporary_path), output.temporary_path, path, text);
     if (!output.stream) fatal("Can't write %s: %s", path, std::strerror(errno));
     return output;
 }
