@@ -449,7 +449,7 @@ TEST_F(Program, DocumentNotWrittenWholeIsAFailure) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
     // Wine hands the system's EFBIG to the program as EINVAL. A coverage
-    // build's own files, written past the limit at exit, add complaints.
+    // build, which cannot write its counts there, adds complaints.
     const std::string expected = failure("Can't write engine.xml: " +
                                          std::string(windows() ? "Invalid argument" : "File too large"));
     EXPECT_TRUE(result.err.starts_with(expected)) << result.err;
