@@ -334,7 +334,11 @@ TEST_F(Program, ReplacementKeepsTheDocumentsOwnerAndAccessControlList) {
     // A file system that says the ACL the folder gave is not there when it is removed (ENODATA): no failure.
     RunOptions acl_absent;
     acl_absent.fail_call = "fremovexattr";
-    EXPECT_EQ(run({"shared/old.dat"}, acl_absent).err, "");
+    if (!program_under_test().fail_calls.empty()) {
+        const RunResult result = run({"shared/old.dat"}, acl_absent);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+    }
 
     // A file system that keeps no ACLs (ramfs, as a USB stick's) still takes documents.
     const std::string plain = file("plain").string();
@@ -353,7 +357,7 @@ TEST_F(Program, TemporaryFileIsHiddenAndRandomlyNamed) {
     // The names created in the folder and renamed there during one run.
     const auto names_during_run = [&] {
         const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        inotify_add_watch(watch, scratch.path.c_str(), IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO);
+        EXPECT_GE(inotify_add_watch(watch, scratch.path.c_str(), IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO), 0);
         EXPECT_EQ(run({"engine.dat"}).status, 0);
         std::vector<std::string> names;
         alignas(inotify_event) char events[4096];
@@ -640,6 +644,7 @@ TEST_F(Program, FailuresAreReportedAndChangeNoFile) {
     write_file(file("engine.dat"), object_file(0x17, "ENGINE"));
     write_file(file("inplace.xml"), object_file(0x17, "INPLACE"));  // converted in place
     write_file(file("wagon.dat"), object_file(0x18, "WAGON", 0));
+    write_file(file("cart.dat"), object_file(0x18, "CART", 0));  // the base of cart.xml, found by its name
     write_file(file("empty.dat"), {});
     write_file(file("header.dat"), Bytes(15, 0x17));
     write_file(file("short.dat"), object_file(0x17, "E", 4));
@@ -649,6 +654,7 @@ TEST_F(Program, FailuresAreReportedAndChangeNoFile) {
     fs::create_directory(file("adir.dat"));
     write_file(file("z.xml"), to_bytes(edited("", "")));
     write_file(file("z.dat"), zero_object());
+    write_file(file("cart.xml"), to_bytes(edited("", "")));
     write_file(file("speed.xml"), to_bytes(edited(">0</variable>", ">70000</variable>", "speed")));
     write_file(file("doctype.xml"), to_bytes(edited("<object", "<!DOCTYPE object>\n<object")));
     struct Case {
@@ -685,7 +691,7 @@ TEST_F(Program, FailuresAreReportedAndChangeNoFile) {
         {{"wagon.dat"}, "Can't write wagon.xml: Permission denied", false, "create_new"},
         {{"speed.xml", "z.dat"}, "Can't rebuild from speed.xml: line 51, column 34: speed is 70000, which 2 bytes cannot hold (-32768 to 65535)", true},
         {{"doctype.xml", "z.dat"}, "Can't rebuild from doctype.xml: line 2, column 1: a DOCTYPE is not accepted", true},
-        {{"z.xml", "wagon.dat"}, "Can't rebuild wagon.dat: class 18 is not one this program converts", true},
+        {{"cart.xml"}, "Can't rebuild cart.dat: class 18 is not one this program converts", true},
         {{"z.xml", "short.dat"}, "Can't rebuild short.dat: file has 20 bytes, needs 366", true},
         {{"z.xml", "header.dat"}, "Can't rebuild header.dat: file has 15 bytes, needs 16", true},
         {{"z.xml", "z.xml"}, "Can't rebuild z.xml from itself", true},
