@@ -137,6 +137,16 @@ std::size_t past_blanks_and_comments(const Reader& reader, std::size_t at) {
     return at;
 }
 
+// "=" between optional blanks, then a value's opening quote, which it
+// returns; `at` moves past them.
+char open_value(const Reader& reader, std::size_t& at) {
+    skip_blanks(reader, at);
+    expect(reader, at, '=', "\"=\"");
+    skip_blanks(reader, at);
+    if (!byte_is(reader, at, '"') && !byte_is(reader, at, '\'')) fail_expected(reader, at, "a quoted value");
+    return static_cast<char>(reader.input[at++]);
+}
+
 std::string_view read_name(const Reader& reader, std::size_t& at) {
     const std::size_t start = at;
     while (at < reader.input.size() && is_name_byte(reader.input[at], at == start)) ++at;
@@ -215,11 +225,7 @@ void read_attribute(const Reader& reader, std::size_t& at, Token& token) {
     attribute.value.offset = at;
     attribute.name = read_name(reader, at);
     if (attribute.name == "xmlns") fail(reader, attribute.value.offset, "namespace declarations are not accepted");
-    skip_blanks(reader, at);
-    expect(reader, at, '=', "\"=\"");
-    skip_blanks(reader, at);
-    if (!byte_is(reader, at, '"') && !byte_is(reader, at, '\'')) fail_expected(reader, at, "a quoted value");
-    for (const std::uint8_t quote = reader.input[at++]; !byte_is(reader, at, static_cast<char>(quote));) {
+    for (const char quote = open_value(reader, at); !byte_is(reader, at, quote);) {
         if (at >= reader.input.size()) fail_expected(reader, at, "the value's closing quote");
         if (byte_is(reader, at, '<')) fail(reader, at, "\"<\" is not allowed in an attribute value");
         append(attribute.value, value_char(reader, at, true));
@@ -316,11 +322,7 @@ bool read_pseudo_attribute(const Reader& reader, std::size_t& at, std::string_vi
     std::size_t next = at;
     if (!skip_blanks(reader, next) || !looking_at(reader, next, name)) return false;
     at = next + name.size();
-    skip_blanks(reader, at);
-    expect(reader, at, '=', "\"=\"");
-    skip_blanks(reader, at);
-    if (!byte_is(reader, at, '"') && !byte_is(reader, at, '\'')) fail_expected(reader, at, "a quoted value");
-    for (const std::uint8_t quote = reader.input[at++]; !byte_is(reader, at, static_cast<char>(quote)); ++at) {
+    for (const char quote = open_value(reader, at); !byte_is(reader, at, quote); ++at) {
         const unsigned byte = at < reader.input.size() ? reader.input[at] : 0;
         if (byte == 0 || byte >= 0x80 || !is_name_byte(byte, false))
             fail_expected(reader, at, R"(a letter, a digit, ".", "_" or "-")");
