@@ -7,7 +7,7 @@
 #include "frontend/document.hpp"
 #include "frontend/fatal.hpp"
 #include "frontend/files.hpp"
-#include "load/read_document.hpp"
+#include "load/loader.hpp"
 
 namespace {
 

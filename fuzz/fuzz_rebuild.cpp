@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "frontend/document.hpp"
-#include "load/read_document.hpp"
+#include "load/loader.hpp"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "load/xml_reader.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -155,33 +156,25 @@ std::string_view read_name(const Reader& reader, std::size_t& at) {
     return {reinterpret_cast<const char*>(reader.input.data()) + start, at - start};
 }
 
-// "&#" and the digits of a character reference at `at`, which moves past them.
-char32_t read_char_reference(const Reader& reader, std::size_t& at) {
-    const bool hex = byte_is(reader, at += 2, 'x');
-    const std::size_t digits = at += hex ? 1 : 0;
-    char32_t code = 0;
-    for (; at < reader.input.size(); ++at) {
-        const unsigned byte = reader.input[at];
-        const unsigned letter = (byte | 0x20) - 'a';
-        if (!is_digit(byte) && !(hex && letter < 6)) break;
-        code = code > 0x10FFFF ? code : code * (hex ? 16 : 10) + (is_digit(byte) ? byte - '0' : letter + 10);
-    }
-    if (at == digits) fail_expected(reader, at, hex ? "a hexadecimal digit" : "a decimal digit");
-    if (!is_xml_char(code)) fail(reader, at, "the reference is to a character XML does not allow");
-    return code;
-}
-
 // The character a reference at `at` ("&") stands for; `at` moves past it.
 // Only the predefined entities exist, as a DOCTYPE is refused.
 char32_t read_reference(const Reader& reader, std::size_t& at) {
     static constexpr std::pair<std::string_view, char> entities[] = {
         {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''},
     };
+    const std::size_t start = at++;
     char32_t code = 0;
-    if (byte_is(reader, at + 1, '#')) {
-        code = read_char_reference(reader, at);
+    if (byte_is(reader, at, '#')) {
+        const bool hex = byte_is(reader, ++at, 'x');
+        const char* digits = reinterpret_cast<const char*>(reader.input.data()) + (at += hex ? 1 : 0);
+        std::uint32_t value = 0;
+        const auto [end, error] = std::from_chars(digits, digits + (reader.input.size() - at), value, hex ? 16 : 10);
+        at += static_cast<std::size_t>(end - digits);
+        if (end == digits) fail_expected(reader, at, hex ? "a hexadecimal digit" : "a decimal digit");
+        code = value;
+        if (error != std::errc{} || !is_xml_char(code))
+            fail(reader, at, "the reference is to a character XML does not allow");
     } else {
-        const std::size_t start = at++;
         const std::string_view name = read_name(reader, at);
         const auto* entity = std::ranges::find(entities, name, &std::pair<std::string_view, char>::first);
         if (entity == std::end(entities))
@@ -219,25 +212,18 @@ void append(Value& value, char32_t code) {
     ++value.length;
 }
 
-void read_attribute(const Reader& reader, std::size_t& at, Token& token) {
-    if (token.attribute_count == max_attributes) fail_expected(reader, at, R"(">" or "/>" after 16 attributes)");
-    Attribute& attribute = token.attributes[token.attribute_count] = {};
-    attribute.value.offset = at;
-    attribute.name = read_name(reader, at);
-    if (attribute.name == "xmlns") fail(reader, attribute.value.offset, "namespace declarations are not accepted");
-    for (const char quote = open_value(reader, at); !byte_is(reader, at, quote);) {
-        if (at >= reader.input.size()) fail_expected(reader, at, "the value's closing quote");
-        if (byte_is(reader, at, '<')) fail(reader, at, "\"<\" is not allowed in an attribute value");
-        append(attribute.value, value_char(reader, at, true));
-    }
-    ++at;
-    if (find_attribute(token, attribute.name))
-        fail(reader, attribute.value.offset, "attribute %s is given twice",
-             shown(reader, attribute.name, false).data());
-    ++token.attribute_count;
+// Markup at `at` that the documents never hold is refused by name.
+void refuse_markup(const Reader& reader, std::size_t at) {
+    if (looking_at(reader, at, "<![CDATA[")) fail(reader, at, "CDATA sections are not accepted");
+    if (looking_at(reader, at, "<!DOCTYPE")) fail(reader, at, "a DOCTYPE is not accepted");
+    if (looking_at(reader, at, "<?")) fail(reader, at, "processing instructions are not accepted");
+    if (looking_at(reader, at, "<!")) fail(reader, at, "expected an element or a comment after \"<\"");
 }
 
+// The tag at the token's offset: its name, and a start tag's attributes,
+// their values decoded. Markup the documents never hold is refused.
 void read_tag(const Reader& reader, Token& token) {
+    refuse_markup(reader, token.offset);
     const bool end_tag = looking_at(reader, token.offset, "</");
     std::size_t at = token.offset + (end_tag ? 2 : 1);
     token.kind = end_tag ? TokenKind::end_tag : TokenKind::start_tag;
@@ -246,20 +232,28 @@ void read_tag(const Reader& reader, Token& token) {
         const bool spaced = skip_blanks(reader, at);
         if (byte_is(reader, at, '>') || looking_at(reader, at, "/>")) break;
         if (!spaced) fail_expected(reader, at, R"(a space, ">" or "/>")");
-        read_attribute(reader, at, token);
+        if (token.attribute_count == token.attributes.size())
+            fail_expected(reader, at, R"(">" or "/>" after 16 attributes)");
+        Attribute& attribute = token.attributes[token.attribute_count] = {};
+        attribute.value.offset = at;
+        attribute.name = read_name(reader, at);
+        if (attribute.name == "xmlns") fail(reader, attribute.value.offset, "namespace declarations are not accepted");
+        for (const char quote = open_value(reader, at); !byte_is(reader, at, quote);) {
+            if (at >= reader.input.size()) fail_expected(reader, at, "the value's closing quote");
+            if (byte_is(reader, at, '<')) fail(reader, at, "\"<\" is not allowed in an attribute value");
+            append(attribute.value, value_char(reader, at, true));
+        }
+        ++at;
+        if (find_attribute(token, attribute.name))
+            fail(reader, attribute.value.offset, "attribute %s is given twice",
+                 shown(reader, attribute.name, false).data());
+        ++token.attribute_count;
     }
     skip_blanks(reader, at);
     token.empty = !end_tag && byte_is(reader, at, '/');
     at += token.empty ? 1 : 0;
     expect(reader, at, '>', "\">\"");
     token.end = at;
-}
-
-[[noreturn]] void refuse_markup(const Reader& reader, std::size_t at) {
-    if (looking_at(reader, at, "<![CDATA[")) fail(reader, at, "CDATA sections are not accepted");
-    if (looking_at(reader, at, "<!DOCTYPE")) fail(reader, at, "a DOCTYPE is not accepted");
-    if (looking_at(reader, at, "<?")) fail(reader, at, "processing instructions are not accepted");
-    fail(reader, at, "expected an element or a comment after \"<\"");
 }
 
 // The next character of the run of text at `at`, which moves past it, and
@@ -281,8 +275,6 @@ Text scan_text(const Reader& reader, std::size_t& at) {
     text.present = at < reader.input.size() && !byte_is(reader, at, '<');
     Value run;  // from the first character that is not blank
     bool number = true;
-    bool negative = false;
-    bool digits = false;
     std::int64_t magnitude = 0;
     std::size_t start = at;
     for (char32_t code = text_char(reader, at, start); code != 0; code = text_char(reader, at, start)) {
@@ -290,30 +282,16 @@ Text scan_text(const Reader& reader, std::size_t& at) {
         if (run.length == 0) trimmed.offset = start;  // a message points at the text, not the blanks before it
         append(run, code);
         if (is_blank(code)) continue;
-        const bool sign = code == '-' && run.length == 1;
-        number = number && run.length == trimmed.length + 1 && (is_digit(code) || sign);  // no blank inside
-        negative = negative || sign;
-        digits = digits || is_digit(code);
+        number = number && run.length == trimmed.length + 1 &&  // no blank inside
+                 (is_digit(code) || (code == '-' && run.length == 1));
         if (is_digit(code)) magnitude = std::min<std::int64_t>(magnitude * 10 + (code - '0'), 1'000'000'000'000);
         trimmed.length = run.length;
     }
     trimmed.bytes = run.bytes;
-    text.is_number = number && digits;
+    const bool negative = trimmed.length != 0 && trimmed.bytes[0] == '-';
+    text.is_number = number && trimmed.length > (negative ? 1U : 0U);
     text.number = negative ? -magnitude : magnitude;
     return text;
-}
-
-// Passes over blank text and comments. Where the text holds anything else
-// the reader stays, and the text is returned.
-Text skip_blank_text(Reader& reader) {
-    std::size_t at = past_blanks_and_comments(reader, reader.at);
-    if (at < reader.input.size() && !byte_is(reader, at, '<')) {  // blank only where references are
-        at = reader.at;
-        const Text text = scan_text(reader, at);
-        if (text.trimmed.length != 0) return text;
-    }
-    reader.at = at;
-    return {};
 }
 
 // A pseudo-attribute of the declaration, blanks before it, into `value`;
@@ -378,11 +356,11 @@ Reader open_document(std::span<const std::uint8_t> document) {
     if (looking_at(reader, 0, "\xFF\xFE") || looking_at(reader, 0, "\xFE\xFF") ||
         (document.size() >= 2 && (document[0] == 0) != (document[1] == 0)))
         fail(reader, 0, "expected encoding ISO-8859-1, UTF-8 or US-ASCII, found UTF-16");
-    reader.first = reader.at = looking_at(reader, 0, "\xEF\xBB\xBF") ? 3 : 0;  // columns start after the mark
-    read_declaration(reader, reader.first != 0);
+    reader.at = looking_at(reader, 0, "\xEF\xBB\xBF") ? 3 : 0;
+    read_declaration(reader, reader.at != 0);
     check_encoding(reader, reader.at);
     reader.at = past_blanks_and_comments(reader, reader.at);
-    if (looking_at(reader, reader.at, "<!") || looking_at(reader, reader.at, "<?")) refuse_markup(reader, reader.at);
+    refuse_markup(reader, reader.at);
     if (!byte_is(reader, reader.at, '<')) fail_expected(reader, reader.at, "the root element");
     return reader;
 }
@@ -393,42 +371,38 @@ const Token& peek(Reader& reader) {
     token.kind = TokenKind::end_of_document;
     token.attribute_count = 0;
     token.empty = false;
-    token.offset = token.end = reader.at;
-    if (reader.owed_end_tag != SIZE_MAX) {
-        token.kind = TokenKind::end_tag;
-        token.offset = reader.owed_end_tag;
-        token.name = reader.owed_name;
-    } else if (const Text text = skip_blank_text(reader); text.present) {
-        token.kind = TokenKind::text;
-        token.offset = text.trimmed.offset;
+    std::size_t at = past_blanks_and_comments(reader, reader.at);
+    if (at < reader.input.size() && !byte_is(reader, at, '<')) {  // blank only where references are
+        const Text text = scan_text(reader, at = reader.at);
+        token.kind = text.trimmed.length != 0 ? TokenKind::text : token.kind;
+        token.offset = token.end = text.trimmed.offset;
         token.text = text.trimmed;
-    } else if (token.offset = token.end = reader.at; reader.at < reader.input.size()) {
-        if (looking_at(reader, reader.at, "<!") || looking_at(reader, reader.at, "<?"))
-            refuse_markup(reader, reader.at);
-        read_tag(reader, token);
+    }
+    if (token.kind != TokenKind::text) {
+        token.offset = token.end = reader.at = at;
+        if (at < reader.input.size()) read_tag(reader, token);
     }
     reader.token_at = reader.at;
     return token;
 }
 
 void take(Reader& reader) {
-    const Token& token = peek(reader);
-    const bool owes = token.empty && reader.owed_end_tag == SIZE_MAX;
-    reader.owed_end_tag = owes ? token.offset : SIZE_MAX;
-    reader.owed_name = token.name;
+    Token& token = reader.token;
+    peek(reader);
     reader.at = token.end;
-    reader.token_at = SIZE_MAX;
+    reader.token_at = token.empty ? reader.at : SIZE_MAX;
+    token.kind = token.empty ? TokenKind::end_tag : token.kind;
+    token.empty = false;
 }
 
 Text read_text(Reader& reader) {
-    if (reader.owed_end_tag != SIZE_MAX) return {};
-    reader.token_at = SIZE_MAX;
+    if (reader.token_at == reader.at) return {};  // the end tag of "<x/>"
     return scan_text(reader, reader.at);
 }
 
 void read_epilog(Reader& reader) {
     reader.at = past_blanks_and_comments(reader, reader.at);
-    if (looking_at(reader, reader.at, "<!") || looking_at(reader, reader.at, "<?")) refuse_markup(reader, reader.at);
+    refuse_markup(reader, reader.at);
     if (reader.at < reader.input.size()) fail_expected(reader, reader.at, "only comments after the root element");
 }
 
@@ -437,11 +411,8 @@ Shown shown(const Reader& reader, std::string_view text, bool latin1) {
     const bool utf8 = !latin1 && reader.encoding == Encoding::utf8;
     Shown result{};
     std::size_t end = 0;
-    for (std::size_t at = 0, count = 0; at < text.size(); ++count) {
-        if (count == most) {
-            std::memcpy(result.data() + end, "...", 3);
-            break;
-        }
+    std::size_t at = 0;
+    for (std::size_t count = 0; at < text.size() && count < most; ++count) {
         const auto byte = static_cast<unsigned char>(text[at]);
         std::size_t length = 1;
         while (utf8 && byte >= 0xC0 && length < 4 && at + length < text.size() && (text[at + length] & 0xC0) == 0x80)
@@ -459,6 +430,7 @@ Shown shown(const Reader& reader, std::string_view text, bool latin1) {
         }
         at += length;
     }
+    if (at < text.size()) std::memcpy(result.data() + end, "...", 3);
     return result;
 }
 
@@ -478,15 +450,15 @@ std::array<char, 240> token_text(const Reader& reader, const Token& token) {
 }
 
 void fail(const Reader& reader, std::size_t offset, const char* format, ...) {
-    const auto& bytes = reader.input;
     std::size_t line = 1;
     std::size_t column = 1;
-    std::size_t line_start = reader.first;
-    for (std::size_t i = reader.first; i < offset && i < bytes.size(); ++i)
-        if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')))
-            ++line, line_start = i + 1;
-    for (std::size_t i = line_start; i < offset && i < bytes.size(); ++i)
-        column += reader.encoding != Encoding::utf8 || (bytes[i] & 0xC0) != 0x80 ? 1 : 0;
+    // Columns start after a byte order mark.
+    for (std::size_t i = looking_at(reader, 0, "\xEF\xBB\xBF") ? 3 : 0; i < offset && i < reader.input.size(); ++i) {
+        const unsigned byte = reader.input[i];
+        const bool line_end = byte == '\n' || (byte == '\r' && !byte_is(reader, i + 1, '\n'));
+        column = line_end ? 1 : column + (reader.encoding != Encoding::utf8 || (byte & 0xC0) != 0x80 ? 1 : 0);
+        line += line_end ? 1 : 0;
+    }
     std::array<char, sizeof(ReadError::message)> message{};
     va_list args;
     va_start(args, format);

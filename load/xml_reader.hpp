@@ -5,6 +5,7 @@
 // thrown as a ReadError, its line and column worked out from its offset.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -30,7 +31,7 @@ struct Value {
 };
 
 inline std::string_view kept(const Value& value) {
-    return {value.bytes.data(), value.length < value.bytes.size() ? value.length : value.bytes.size()};
+    return {value.bytes.data(), std::min(value.length, value.bytes.size())};
 }
 inline bool equals(const Value& value, std::string_view text) {
     return value.length == text.size() && kept(value) == text;
@@ -43,9 +44,6 @@ struct Attribute {
 
 enum class TokenKind { start_tag, end_tag, text, end_of_document };
 
-// Attributes past this many are refused; documents use three at most.
-inline constexpr std::size_t max_attributes = 16;
-
 struct Token {
     TokenKind kind = TokenKind::end_of_document;
     std::size_t offset = 0;  // where it starts
@@ -53,8 +51,8 @@ struct Token {
     std::string_view name;   // a tag's element name, the document's bytes
     bool empty = false;      // "<x/>", which owes its end tag
     std::size_t attribute_count = 0;
-    std::array<Attribute, max_attributes> attributes{};
-    Value text;  // a text token's, trimmed
+    std::array<Attribute, 16> attributes{};  // more are refused; documents use three at most
+    Value text;                              // a text token's, trimmed
 };
 
 // The start tag's attribute of that name, or nullptr.
@@ -62,13 +60,10 @@ const Attribute* find_attribute(const Token& token, std::string_view name);
 
 struct Reader {
     std::span<const std::uint8_t> input;
-    std::size_t at = 0;     // the next byte to read
-    std::size_t first = 0;  // the first byte after a byte order mark
+    std::size_t at = 0;  // the next byte to read
     Encoding encoding = Encoding::utf8;
-    Token token;                          // what peek read last
-    std::size_t token_at = SIZE_MAX;      // and where
-    std::size_t owed_end_tag = SIZE_MAX;  // an empty-element tag's offset, until its end tag is taken
-    std::string_view owed_name;
+    Token token;                      // what peek read last
+    std::size_t token_at = SIZE_MAX;  // and where; "<x/>" leaves its end tag there when taken
 };
 
 // Reads the byte order mark and the declaration, checks the encoding of

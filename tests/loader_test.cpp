@@ -8,7 +8,6 @@
 
 #include "frontend/document.hpp"
 #include "load/loader.hpp"
-#include "load/read_document.hpp"
 #include "tests/capture.hpp"
 
 namespace {
