@@ -1,7 +1,7 @@
 #include "frontend/rebuild.hpp"
 
-#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "frontend/document.hpp"
@@ -20,8 +20,7 @@ std::span<std::uint8_t> base_object(const char* path, bool& has_base) {
     has_base = base.data() != nullptr;
     if (!has_base) {
         const std::size_t size = header_size + static_cast<std::size_t>(layout_span(payload_table(0x17)));
-        auto* zeros = static_cast<std::uint8_t*>(alloc_or_fail(size, "data"));
-        std::fill_n(zeros, size, 0);
+        auto* zeros = static_cast<std::uint8_t*>(std::memset(alloc_or_fail(size, "data"), 0, size));
         return {zeros, size};
     }
     if (base.size() >= header_size && !converts_class(base[0]))

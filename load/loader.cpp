@@ -39,6 +39,7 @@ const Token& open_element(Reader& reader, const Expected& expected) {
     const Token& token = peek(reader);
     const bool root = expected.name[0] == '\0';
     const bool sized = expected.size[0] != '\0';
+    const char* listed = root ? "class, subclass and name" : sized ? "name and size" : "name";
     if (!is_start_of(token, expected))
         fail(reader, token.offset, root ? "expected <%s>%s, found %s" : R"(expected <%s name="%s">, found %s)",
              expected.element, expected.name.data(), token_text(reader, token).data());
@@ -46,11 +47,8 @@ const Token& open_element(Reader& reader, const Expected& expected) {
         root ? std::span(root_attributes) : std::span(line_attributes).first(sized ? 2 : 1);
     for (const Attribute& given : std::span(token.attributes).first(token.attribute_count)) {
         if (std::ranges::find(allowed, given.name) == allowed.end())
-            fail(reader, given.value.offset, "expected only %s attributes on <%s>, found %s",
-                 root    ? "class, subclass and name"
-                 : sized ? "name and size"
-                         : "name",
-                 expected.element, shown(reader, given.name, false).data());
+            fail(reader, given.value.offset, "expected only %s attributes on <%s>, found %s", listed, expected.element,
+                 shown(reader, given.name, false).data());
         if (given.name == "size" && !equals(given.value, expected.size.data()))
             fail(reader, given.value.offset, R"(expected size="%s" for %s, found size="%s")", expected.size.data(),
                  expected.name.data(), shown(reader, given.value).data());
@@ -69,11 +67,10 @@ std::uint32_t read_value(Reader& reader, const Expected& expected, std::size_t s
     const Text text = read_text(reader);
     const char* name = expected.name.data();
     const bool bit = size == 0;
-    if (!text.present) {
-        const Token& token = peek(reader);
-        fail(reader, token.offset, bit ? "expected 0 or 1 for bit %s, found %s" : "expected the value of %s, found %s",
-             name, token_text(reader, token).data());
-    }
+    if (!text.present)
+        fail(reader, peek(reader).offset,
+             bit ? "expected 0 or 1 for bit %s, found %s" : "expected the value of %s, found %s", name,
+             token_text(reader, peek(reader)).data());
     if (bit ? text.trimmed.length != 1 || !text.is_number || text.number > 1 : !text.is_number)
         fail(reader, text.trimmed.offset,
              bit ? R"(expected 0 or 1 for bit %s, found text "%s")"

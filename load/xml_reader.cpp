@@ -26,12 +26,11 @@ constexpr bool is_xml_char(char32_t code) {
 enum ByteClass : std::uint8_t { plain_ascii = 1, plain_latin1 = 2, blank = 4 };
 constexpr auto byte_classes = [] {
     std::array<std::uint8_t, 256> table{};
-    for (char32_t byte = 0; byte < table.size(); ++byte)
-        table[byte] = static_cast<std::uint8_t>((byte >= 0x80                     ? 0
-                                                 : byte >= 0x20 || is_blank(byte) ? plain_ascii
-                                                                                  : 0) |
-                                                (byte >= 0x20 || is_blank(byte) ? plain_latin1 : 0) |
-                                                (is_blank(byte) ? blank : 0));
+    for (char32_t byte = 0; byte < table.size(); ++byte) {
+        const bool character = byte >= 0x20 || is_blank(byte);
+        table[byte] = static_cast<std::uint8_t>((character && byte < 0x80 ? plain_ascii : 0) |
+                                                (character ? plain_latin1 : 0) | (is_blank(byte) ? blank : 0));
+    }
     return table;
 }();
 
@@ -256,30 +255,23 @@ void read_tag(const Reader& reader, Token& token) {
     token.end = at;
 }
 
-// The next character of the run of text at `at`, which moves past it, and
-// where it starts: comments passed over, references decoded; 0 at the end.
-char32_t text_char(const Reader& reader, std::size_t& at, std::size_t& start) {
-    while (looking_at(reader, at, "<!--")) at = past_comment(reader, at);
-    if (at >= reader.input.size() || byte_is(reader, at, '<')) return 0;
-    if (looking_at(reader, at, "]]>")) fail(reader, at, "\"]]>\" is not allowed in text");
-    start = at;
-    return value_char(reader, at, false);
-}
-
 // Scans the run of text at `at`, which moves to its end.
 Text scan_text(const Reader& reader, std::size_t& at) {
     Text text;
     Value& trimmed = text.trimmed;
-    while (looking_at(reader, at, "<!--")) at = past_comment(reader, at);
-    trimmed.offset = at;
-    text.present = at < reader.input.size() && !byte_is(reader, at, '<');
     Value run;  // from the first character that is not blank
     bool number = true;
     std::int64_t magnitude = 0;
-    std::size_t start = at;
-    for (char32_t code = text_char(reader, at, start); code != 0; code = text_char(reader, at, start)) {
+    for (;;) {
+        while (looking_at(reader, at, "<!--")) at = past_comment(reader, at);
+        if (at >= reader.input.size() || byte_is(reader, at, '<')) break;
+        if (looking_at(reader, at, "]]>")) fail(reader, at, "\"]]>\" is not allowed in text");
+        const std::size_t start = at;
+        const char32_t code = value_char(reader, at, false);
+        // A message points at the text, not at the blanks before it.
+        if (!text.present || (run.length == 0 && !is_blank(code))) trimmed.offset = start;
+        text.present = true;
         if (is_blank(code) && run.length == 0) continue;
-        if (run.length == 0) trimmed.offset = start;  // a message points at the text, not the blanks before it
         append(run, code);
         if (is_blank(code)) continue;
         number = number && run.length == trimmed.length + 1 &&  // no blank inside
@@ -302,7 +294,7 @@ bool read_pseudo_attribute(const Reader& reader, std::size_t& at, std::string_vi
     at = next + name.size();
     for (const char quote = open_value(reader, at); !byte_is(reader, at, quote); ++at) {
         const unsigned byte = at < reader.input.size() ? reader.input[at] : 0;
-        if (byte == 0 || byte >= 0x80 || !is_name_byte(byte, false))
+        if (byte >= 0x80 || !is_name_byte(byte, false))
             fail_expected(reader, at, R"(a letter, a digit, ".", "_" or "-")");
         append(value, byte);
     }

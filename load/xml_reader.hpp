@@ -75,10 +75,12 @@ Reader open_document(std::span<const std::uint8_t> document);
 // is refused.
 const Token& peek(Reader& reader);
 
-// Moves past the token that peek read.
+// Moves past the token that peek read. Past an empty-element tag "<x/>",
+// the next token is its end tag.
 void take(Reader& reader);
 
-// The run of text at the reader, up to the next tag, which it moves past:
+// The run of text after a taken start tag, up to the next tag, which it
+// moves past (none where the tag was "<x/>"):
 // references decoded, comments passed over, trimmed of blanks. `present` is
 // false where a tag or the end comes first; `is_number` where the text is a
 // decimal integer, whose magnitude stops at 10^12.
