@@ -224,6 +224,13 @@ TEST(LoadFields, RefusedLinesSayWhereAndWhatWasExpected) {
         {"<variable name=\"speed\" size=\"2 \">1</variable>", "1:27 expected size=\"2\" for speed, found size=\"2 \""},
         {"<variable name=\"speed\" size=\"2\" unit=\"m\">1</variable>",
          "1:36 expected only name and size attributes on <variable>, found unit"},
+        {"<variable name=\"speed\">1</variable>", "1:4 expected a size attribute for speed"},
+        {"<variable name=\"speed\" size=\"2\"><!-- x --></variable>",
+         "1:46 expected the value of speed, found </variable>"},
+        {speed + "<bitmask name=\"mode\" size=\"1\"><bit name=\"locked\" size=\"1\">1</bit>",
+         "1:97 expected only name attributes on <bit>, found size"},
+        {speed + "<bitmask name=\"mode\" size=\"1\"><bit name=\"locked\"></bit>",
+         "1:97 expected 0 or 1 for bit locked, found </bit>"},
         {speed + "<bitmask name=\"mode\" size=\"1\"></bitmask>",
          "1:78 expected <bit name=\"locked\">, found </bitmask>"},
         {speed + "<bitmask name=\"mode\" size=\"1\"><bit name=\"locked\">2</bit>",
@@ -258,6 +265,7 @@ TEST(ReadDocument, HeaderFromTheObjectLine) {
         {R"(<object class="17" subclass="000000" name="" id="1">)", false,
          "2:46 expected only class, subclass and name attributes on <object>, found id"},
         {R"(<root class="17" subclass="000000">)", false, "2:1 expected <object>, found <root>"},
+        {R"(<object class="17" name="">)", false, "2:1 expected a subclass attribute on <object>"},
     };
     // clang-format on
     for (const auto& [line, has_base, expected] : cases) EXPECT_EQ(header_read(line, has_base), expected) << line;
