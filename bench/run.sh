@@ -1,18 +1,8 @@
 #!/usr/bin/env bash
-# Measures one conversion on this machine against its floor:
-#  (a) a 366-byte class 0x17 file against cp of the same file (paired runs, medians)
-#  (b) instructions of one conversion (callgrind)
-#  (c) peak memory against cp's
-#  (d) a 1 GiB sparse class 0x17 file against cat FILE > /dev/null (no target)
-#  (e) one rebuild of the object from its document against cp of the object
-#      (paired runs, medians), and (f) its instructions (callgrind)
-#  (g) non-comment lines of the reading path (load/, frontend/rebuild.*)
-#  (h) peak memory of a rebuild from a document with a 64 MiB run of blanks,
-#      and from one with 57 MiB of comments, against the document's size
-#  (i) the time of those rebuilds against xmllint --huge --noout of the same
-#      document (paired runs, medians)
-#  (j) a rebuild from a 128 MiB run of blanks against one from the 64 MiB run
-#      (paired runs, medians): twice the size takes at most about twice the time
+# Measures the programs against their floors on the machine it runs on, and
+# prints each figure, (a) to (j), beside its target; ends with status 1 while
+# a target is missed. HACKING.md's "The benchmark" says what each figure
+# measures and gives the development machine's.
 # Needs valgrind, /usr/bin/time (Debian's time package) and xmllint
 # (Debian's libxml2-utils).
 set -euo pipefail
@@ -25,11 +15,7 @@ program=$(realpath build/release/obj2xml)
 rebuilder=$(realpath build/release/xml2obj)
 xmllint=$(command -v xmllint) || { echo "run.sh: needs xmllint (libxml2-utils)" >&2; exit 2; }
 # The reading path: what xml2obj runs from the document's bytes to the object.
-# The folder may be absent while it is being written; what exists is counted.
-reading_path=()
-for file in load/*.cpp load/*.hpp frontend/rebuild.cpp frontend/rebuild.hpp; do
-  [ -f "$file" ] && reading_path+=("$file")
-done
+reading_path=(load/*.cpp load/*.hpp frontend/rebuild.* frontend/xml2obj_main.cpp)
 cd "$work"
 # The large documents are removed however the script ends.
 trap 'rm -f blank.xml blank128.xml comments.xml' EXIT
@@ -79,12 +65,9 @@ report "(f) instructions of one rebuild" "$instructions" "<= 350000" \
 cmp ../../samples/engine.dat engine.dat  # the rebuilds changed nothing
 
 # A line counts unless it is blank or, after its indentation, starts with //.
-code_lines=0
-if [ "${#reading_path[@]}" -gt 0 ]; then
-  code_lines=$(cd ../.. && awk '!/^[[:space:]]*(\/\/|$)/ { n++ } END { print n + 0 }' "${reading_path[@]}")
-fi
-report "(g) lines of the reading path" "${code_lines} in ${#reading_path[@]} files" "<= 450" \
-  "$(( code_lines <= 450 ))"
+code_lines=$(cd ../.. && awk '!/^[[:space:]]*(\/\/|$)/ { n++ } END { print n + 0 }' "${reading_path[@]}")
+report "(g) lines of the reading path" "${code_lines} in ${#reading_path[@]} files" "<= 680" \
+  "$(( code_lines <= 680 ))"
 
 # engine.xml with COUNT copies of LINE (a multiple of 1024) between the speed
 # element and the next one, written in blocks of 1024 lines.

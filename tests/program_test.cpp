@@ -638,7 +638,7 @@ TEST_F(Program, OneChangedValueChangesOnlyItsBytes) {
     }
 }
 
-// The README's tables of messages: each failure ends with status 1, says why
+// The man pages' lists of messages: each failure ends with status 1, says why
 // on standard error only, and leaves every file in the folder as it was.
 TEST_F(Program, FailuresAreReportedAndChangeNoFile) {
     write_file(file("engine.dat"), object_file(0x17, "ENGINE"));
