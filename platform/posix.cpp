@@ -66,11 +66,16 @@ void release_ending_signals() {
     for_each_ending_signal([](int signal) { sigaction(signal, &previous_actions[signal], nullptr); });
 }
 
-// Only a person at the terminal that shows the prompt can answer it, and
-// only a job in the terminal's foreground may take its input (a background
-// job would be stopped).
+// Only a person at the terminal that shows the prompt can answer it, so
+// standard input and standard error must be the same terminal; and only a
+// job in the foreground of its controlling terminal may take its input (a
+// background job would be stopped). tcgetpgrp fails on a terminal that is
+// not the process's controlling one.
 bool person_can_answer() {
-    return isatty(STDIN_FILENO) && isatty(STDERR_FILENO) && tcgetpgrp(STDIN_FILENO) == getpgrp();
+    struct stat input {};
+    struct stat error {};
+    return isatty(STDIN_FILENO) && isatty(STDERR_FILENO) && fstat(STDIN_FILENO, &input) == 0 &&
+           fstat(STDERR_FILENO, &error) == 0 && input.st_rdev == error.st_rdev && tcgetpgrp(STDIN_FILENO) == getpgrp();
 }
 
 }  // namespace

@@ -1,18 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <chrono>
-#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <stdexcept>
-#include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
-#include <tuple>
 #include <unistd.h>
+#include <cctype>
+#include <chrono>
+#include <csignal>
+#include <stdexcept>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/process.hpp"
@@ -75,7 +75,7 @@ struct KeyWaitOutcome {
 };
 
 // How the program is started on a terminal.
-enum class Started { plain, input_from_null, error_to_file, background };
+enum class Started { plain, input_from_null, error_to_file, error_to_other_terminal, other_session, background };
 
 // Runs the whole command without an operand on a terminal; returns its pid.
 // `ignored_signal` is ignored from the start, as nohup does; `shell_after`
@@ -88,10 +88,13 @@ pid_t start_on_terminal(int& master, Started setup = Started::plain, int ignored
     if (child != 0) return child;
     if (setup == Started::input_from_null) dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
     if (setup == Started::error_to_file) dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
+    if (int other = -1, other_slave = -1;
+        setup == Started::error_to_other_terminal && openpty(&other, &other_slave, nullptr, nullptr, nullptr) == 0)
+        dup2(other_slave, STDERR_FILENO);  // the prompt shows there, where no one reads it
     if (ignored_signal) signal(ignored_signal, SIG_IGN);
     const rlimit no_core{0, 0};
     setrlimit(RLIMIT_CORE, &no_core);  // SIGQUIT would dump one
-    if (setup == Started::background || shell_after) {
+    if (setup == Started::background || setup == Started::other_session || shell_after) {
         const pid_t job = fork();
         if (job > 0) {
             int status = 0;
@@ -100,6 +103,7 @@ pid_t start_on_terminal(int& master, Started setup = Started::plain, int ignored
             _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128);
         }
         if (setup == Started::background) setpgid(0, 0);  // a process group of its own, not the terminal's
+        if (setup == Started::other_session) setsid();    // the terminal is no longer its controlling one
     }
     exec_program({});
 }
@@ -196,11 +200,14 @@ TEST(KeyWaitOnTerminal, NoWaitWhereNoOneCanAnswer) {
     const std::tuple<const char*, Started, const char*> cases[] = {
         {"input from /dev/null", Started::input_from_null, "GivefilenameasparameterPressanykeytoabort"},
         {"standard error to a file", Started::error_to_file, ""},
+        {"standard error to another terminal", Started::error_to_other_terminal, ""},
+        {"a terminal that is not the controlling one", Started::other_session,
+         "GivefilenameasparameterPressanykeytoabort"},
         {"a background job", Started::background, "GivefilenameasparameterPressanykeytoabort"},
     };
     for (const auto& [what, setup, expected] : cases) {
-        if (setup == Started::background && program_under_test().command.size() > 1)
-            continue;  // Wine's jobs are its own
+        if (setup >= Started::error_to_other_terminal && program_under_test().command.size() > 1)
+            continue;  // Wine's console and jobs are its own
         int master = -1;
         const pid_t child = start_on_terminal(master, setup);
         const std::string shown = read_until(master, "Pressanykeytoabort", true);
