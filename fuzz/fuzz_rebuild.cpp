@@ -92,6 +92,7 @@ void libxml_element(xmlNodePtr element, Canonical& canonical) {
     std::string size;
     std::string name;
     for (xmlAttrPtr attribute = element->properties; attribute; attribute = attribute->next) {
+        if (attribute->ns) continue;  // an editor's schema hint, which read_document passes over
         const std::string key = reinterpret_cast<const char*>(attribute->name);
         std::string value = content_of(reinterpret_cast<xmlNodePtr>(attribute));
         for (char& byte : value) {

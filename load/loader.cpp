@@ -46,6 +46,7 @@ const Token& open_element(Reader& reader, const Expected& expected) {
     const std::span<const std::string_view> allowed =
         root ? std::span(root_attributes) : std::span(line_attributes).first(sized ? 2 : 1);
     for (const Attribute& given : std::span(token.attributes).first(token.attribute_count)) {
+        if (given.name.find(':') != std::string_view::npos) continue;  // the schema hint, read on the root only
         if (std::ranges::find(allowed, given.name) == allowed.end())
             fail(reader, given.value.offset, "expected only %s attributes on <%s>, found %s", listed, expected.element,
                  shown(reader, given.name, false).data());

@@ -147,12 +147,22 @@ char open_value(const Reader& reader, std::size_t& at) {
     return static_cast<char>(reader.input[at++]);
 }
 
-std::string_view read_name(const Reader& reader, std::size_t& at) {
+// The attributes an XML editor puts on the root element to tie a document
+// to its schema: the only prefixed names read, and only there.
+constexpr std::string_view schema_hint[] = {"xmlns:xsi", "xsi:noNamespaceSchemaLocation"};
+constexpr std::string_view schema_instance = "http://www.w3.org/2001/XMLSchema-instance";
+
+std::string_view read_name(const Reader& reader, std::size_t& at, bool hint_allowed = false) {
     const std::size_t start = at;
     while (at < reader.input.size() && is_name_byte(reader.input[at], at == start)) ++at;
     if (at == start) fail_expected(reader, at, "a name");
-    if (byte_is(reader, at, ':')) fail_expected(reader, at, "a name without a namespace prefix");
-    return {reinterpret_cast<const char*>(reader.input.data()) + start, at - start};
+    const std::size_t colon = at;
+    if (hint_allowed && byte_is(reader, at, ':'))
+        for (++at; at < reader.input.size() && is_name_byte(reader.input[at], false);) ++at;
+    const std::string_view name{reinterpret_cast<const char*>(reader.input.data()) + start, at - start};
+    if (byte_is(reader, at, ':') || (at != colon && std::ranges::find(schema_hint, name) == std::end(schema_hint)))
+        fail_expected(reader, colon, "a name without a namespace prefix");
+    return name;
 }
 
 // The character a reference at `at` ("&") stands for; `at` moves past it.
@@ -235,7 +245,7 @@ void read_tag(const Reader& reader, Token& token) {
             fail_expected(reader, at, R"(">" or "/>" after 16 attributes)");
         Attribute& attribute = token.attributes[token.attribute_count] = {};
         attribute.value.offset = at;
-        attribute.name = read_name(reader, at);
+        attribute.name = read_name(reader, at, token.offset == reader.root);
         if (attribute.name == "xmlns") fail(reader, attribute.value.offset, "namespace declarations are not accepted");
         for (const char quote = open_value(reader, at); !byte_is(reader, at, quote);) {
             if (at >= reader.input.size()) fail_expected(reader, at, "the value's closing quote");
@@ -243,11 +253,15 @@ void read_tag(const Reader& reader, Token& token) {
             append(attribute.value, value_char(reader, at, true));
         }
         ++at;
+        if (attribute.name == schema_hint[0] && !equals(attribute.value, schema_instance))
+            fail(reader, attribute.value.offset, R"(expected xmlns:xsi="%s")", schema_instance.data());
         if (find_attribute(token, attribute.name))
             fail(reader, attribute.value.offset, "attribute %s is given twice",
                  shown(reader, attribute.name, false).data());
         ++token.attribute_count;
     }
+    if (const Attribute* hint = find_attribute(token, schema_hint[1]); hint && !find_attribute(token, schema_hint[0]))
+        fail(reader, hint->value.offset, "the prefix xsi is not declared");
     skip_blanks(reader, at);
     token.empty = !end_tag && byte_is(reader, at, '/');
     at += token.empty ? 1 : 0;
@@ -302,11 +316,38 @@ bool read_pseudo_attribute(const Reader& reader, std::size_t& at, std::string_vi
     return true;
 }
 
-// Encoding names are compared without regard to case.
-bool same_letters(const Value& value, std::string_view upper) {
-    const auto upper_case = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-    return value.length == upper.size() && std::ranges::equal(kept(value), upper, {}, upper_case);
-}
+// The names a declaration may give each encoding, compared without regard
+// to case: the registered names and aliases, and the spellings common
+// writers use. XML allows no ":" in an encoding name, so the aliases
+// ISO_8859-1:1987 and ISO_646.irv:1991 cannot be given.
+// clang-format off
+constexpr std::pair<std::string_view, Encoding> encoding_names[] = {
+    {"UTF-8",          Encoding::utf8  },
+    {"UTF8",           Encoding::utf8  },
+    {"ISO-8859-1",     Encoding::latin1},
+    {"ISO_8859-1",     Encoding::latin1},
+    {"ISO8859-1",      Encoding::latin1},
+    {"latin1",         Encoding::latin1},
+    {"latin-1",        Encoding::latin1},
+    {"l1",             Encoding::latin1},
+    {"IBM819",         Encoding::latin1},
+    {"CP819",          Encoding::latin1},
+    {"csISOLatin1",    Encoding::latin1},
+    {"ISO-IR-100",     Encoding::latin1},
+    {"US-ASCII",       Encoding::ascii },
+    {"ASCII",          Encoding::ascii },
+    {"us",             Encoding::ascii },
+    {"ANSI_X3.4-1968", Encoding::ascii },
+    {"ANSI_X3.4-1986", Encoding::ascii },
+    {"ISO646-US",      Encoding::ascii },
+    {"IBM367",         Encoding::ascii },
+    {"cp367",          Encoding::ascii },
+    {"csASCII",        Encoding::ascii },
+    {"iso-ir-6",       Encoding::ascii },
+};
+// clang-format on
+
+bool same_letters(char a, char b) { return (a | 0x20) == (b | 0x20); }  // names hold letters, digits, "-", "_", "."
 
 // "<?xml" and a blank start the declaration; an old editor's CR is a blank.
 void read_declaration(Reader& reader, bool byte_order_mark) {
@@ -317,11 +358,11 @@ void read_declaration(Reader& reader, bool byte_order_mark) {
     if (!equals(version, "1.0")) fail(reader, at, "expected version 1.0");
     const std::size_t start = at;
     if (Value name; read_pseudo_attribute(reader, at, "encoding", name)) {
-        reader.encoding = same_letters(name, "ISO-8859-1") ? Encoding::latin1
-                          : same_letters(name, "US-ASCII") ? Encoding::ascii
-                                                           : Encoding::utf8;
-        if (reader.encoding == Encoding::utf8 && !same_letters(name, "UTF-8"))
-            fail(reader, start, "expected encoding ISO-8859-1, UTF-8 or US-ASCII");
+        const auto* known = std::ranges::find_if(encoding_names, [&](const auto& row) {
+            return name.length == row.first.size() && std::ranges::equal(kept(name), row.first, same_letters);
+        });
+        if (known == std::end(encoding_names)) fail(reader, start, "expected encoding ISO-8859-1, UTF-8 or US-ASCII");
+        reader.encoding = known->second;
         if (byte_order_mark && reader.encoding != Encoding::utf8)
             fail(reader, start, "expected encoding UTF-8 after a UTF-8 byte order mark");
     }
@@ -354,6 +395,7 @@ Reader open_document(std::span<const std::uint8_t> document) {
     reader.at = past_blanks_and_comments(reader, reader.at);
     refuse_markup(reader, reader.at);
     if (!byte_is(reader, reader.at, '<')) fail_expected(reader, reader.at, "the root element");
+    reader.root = reader.at;
     return reader;
 }
 

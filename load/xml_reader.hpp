@@ -60,7 +60,8 @@ const Attribute* find_attribute(const Token& token, std::string_view name);
 
 struct Reader {
     std::span<const std::uint8_t> input;
-    std::size_t at = 0;  // the next byte to read
+    std::size_t at = 0;           // the next byte to read
+    std::size_t root = SIZE_MAX;  // where the root element's start tag is
     Encoding encoding = Encoding::utf8;
     Token token;                      // what peek read last
     std::size_t token_at = SIZE_MAX;  // and where; "<x/>" leaves its end tag there when taken

@@ -129,6 +129,10 @@ TEST(XmlReader, AcceptedForms) {
         {"<t><variable name=\"&#97;\" size=\"&#x31;\">&#x31;&#50;</variable>" + b + "</t>", "0CEC"},
         {"<t><variable name=\"a\" size=\"1\">\r\n6\r</variable>\r\n" + b + "\r</t>", "06EC"},
         {"<!-- \xE2\x82\xAC --><t>" + a("1<!-- was 10 -->2<!---->\n") + b + "</t>\n<!-- end -->\n", "0CEC"},
+        // An XML editor's schema hint, on the root element only.
+        {"<t xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xsi:noNamespaceSchemaLocation='obj2xml.xsd'>" +
+             a("5") + b + "</t>",
+         "05EC"},
         // An old editor's CR after "<?xml" still makes a declaration.
         {"<?xml\rversion=\"1.0\" encoding=\"ISO-8859-1\"?><t><!-- \xE9 -->" + a("8") + b + "</t>", "08EC"},
     };
@@ -155,6 +159,17 @@ TEST(XmlReader, RefusedFormsSayWhereAndWhatWasExpected) {
         {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><t/>",
          "1:20 expected encoding UTF-8 after a UTF-8 byte order mark"},
         {"<x:t/>", "1:3 expected a name without a namespace prefix, found \":\""},
+        {"<t xsi:type=\"x\"/>", "1:7 expected a name without a namespace prefix, found \":\""},
+        {"<t><variable xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" name=\"a\" size=\"1\">",
+         "1:19 expected a name without a namespace prefix, found \":\""},
+        {"<t xmlns:xsi=\"http://example.org/xsi\"/>",
+         "1:4 expected xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""},
+        {"<t xsi:noNamespaceSchemaLocation=\"obj2xml.xsd\"/>", "1:4 the prefix xsi is not declared"},
+        {"<t><!-- \xC3\x28 --></t>", "1:9 expected UTF-8, found byte 0xC3"},
+        {"<t>\xED\xBF\xBF</t>", "1:4 expected UTF-8, found byte 0xED"},
+        {"<?xml version=\"1.0\" standalone=\"maybe\"?><t/>", R"(1:39 expected standalone="yes" or "no")"},
+        {"<?xml version=\"1.0\" encoding=\"ISO_8859-1:1987\"?><t/>",
+         R"(1:41 expected a letter, a digit, ".", "_" or "-", found ":")"},
         {deep, "1:4 expected <variable name=\"a\">, found <a>"},
         {crowded + "/>", R"(1:106 expected ">" or "/>" after 16 attributes, found "a")"},
         {"<t>" + a("1") + b + "</t>x", "1:76 expected only comments after the root element, found \"x\""},
@@ -166,6 +181,44 @@ TEST(XmlReader, RefusedFormsSayWhereAndWhatWasExpected) {
         {std::string("<\0t\0/\0>\0", 8), "1:1 expected encoding ISO-8859-1, UTF-8 or US-ASCII, found UTF-16"},
     };
     for (const auto& [document, expected] : cases) EXPECT_EQ(form(document), expected) << document;
+}
+
+// Each name a declaration may give an encoding, told apart by a byte that
+// only ISO-8859-1 reads.
+TEST(XmlReader, EncodingNames) {
+    const std::string latin1 = "01EC";
+    const std::string utf8 = "expected UTF-8, found byte 0xE9";
+    const std::string ascii = "expected a US-ASCII character, found byte 0xE9";
+    const std::pair<const char*, std::string> cases[] = {
+        {"UTF-8", utf8},
+        {"utf8", utf8},
+        {"ISO-8859-1", latin1},
+        {"iso_8859-1", latin1},
+        {"ISO8859-1", latin1},
+        {"Latin1", latin1},
+        {"latin-1", latin1},
+        {"L1", latin1},
+        {"IBM819", latin1},
+        {"cp819", latin1},
+        {"csISOLatin1", latin1},
+        {"iso-ir-100", latin1},
+        {"US-ASCII", ascii},
+        {"ascii", ascii},
+        {"US", ascii},
+        {"ANSI_X3.4-1968", ascii},
+        {"ansi_x3.4-1986", ascii},
+        {"ISO646-US", ascii},
+        {"IBM367", ascii},
+        {"CP367", ascii},
+        {"csASCII", ascii},
+        {"ISO-IR-6", ascii},
+        {"latin", "expected encoding ISO-8859-1, UTF-8 or US-ASCII"},
+    };
+    for (const auto& [name, expected] : cases) {
+        const std::string declaration = std::string("<?xml version=\"1.0\" encoding=\"") + name + "\"?>";
+        const std::string result = form(declaration + "<t><!-- \xE9 -->" + a("1") + b + "</t>");
+        EXPECT_TRUE(result == expected || result.ends_with(" " + expected)) << name << ": " << result;
+    }
 }
 
 // However much a document holds where a message quotes it, the message is
@@ -266,6 +319,9 @@ TEST(ReadDocument, HeaderFromTheObjectLine) {
          "2:46 expected only class, subclass and name attributes on <object>, found id"},
         {R"(<root class="17" subclass="000000">)", false, "2:1 expected <object>, found <root>"},
         {R"(<object class="17" name="">)", false, "2:1 expected a subclass attribute on <object>"},
+        {R"(<object xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance" class="17" subclass="000000" name="A" )"
+         R"(xsi:noNamespaceSchemaLocation="/usr/share/obj2xml/obj2xml.xsd">)", false,
+         header("\x17\0\0\0" "A\0\0\0\0\0\0\0\0\0\0\0")},
     };
     // clang-format on
     for (const auto& [line, has_base, expected] : cases) EXPECT_EQ(header_read(line, has_base), expected) << line;
