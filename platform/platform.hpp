@@ -84,9 +84,11 @@ inline const char* last_component(const char* path, const char* separators = pat
 // The size of the block that create_temporary writes the name into.
 std::size_t temporary_path_size(const char* path);
 
-// Creates a new temporary file in the folder of `path` and writes its name
-// to `temporary_path`: hidden on POSIX, and on Windows never a longer path
-// than `path`. Its descriptor, or -1 with errno set.
+// Creates a new temporary file in the folder of `path` and writes its name,
+// with letters from the system's random source, to `temporary_path`. It is
+// hidden: on POSIX by its name; on Windows by its attribute, from its
+// creation until replace_file renames it, and its path is never longer than
+// `path`. Its descriptor, or -1 with errno set.
 int create_temporary(const char* path, char* temporary_path);
 
 // Readies the new file's descriptor for writing: text or binary mode (where
@@ -100,7 +102,8 @@ bool prepare_descriptor(int fd, const char* lender, bool text);
 bool sync_to_disk(std::FILE* file);
 
 // Renames `temporary_path` over `path`, replacing whatever stood there (a
-// link itself, not its target). False with errno set on failure.
+// link itself, not its target); on Windows it clears the file's hidden
+// attribute just before. False with errno set on failure.
 bool replace_file(const char* temporary_path, const char* path);
 
 // Removes the file at `path`, one that create_temporary made included.

@@ -4,9 +4,12 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <ntsecapi.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cwchar>
 #include <limits>
 
 #include "platform/platform.hpp"
@@ -104,6 +107,7 @@ namespace {
 // that its path is never longer than the document's: "engine.xml" gives
 // "engiAb12Cd". A name shorter than six characters gives six letters.
 constexpr char random_part[] = "XXXXXX";
+constexpr char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 constexpr std::size_t random_letters = sizeof random_part - 1;
 
 // How many bytes of the UTF-8 `name` to keep before the random letters.
@@ -175,12 +179,70 @@ bool held_by_another(const char* path, DWORD error) {
 
 std::size_t temporary_path_size(const char* path) { return std::strlen(path) + sizeof random_part; }
 
-int create_temporary(const char* path, char* temporary_path) {
-    write_template(path, temporary_path);
-    return mkstemp(temporary_path);
+namespace {
+
+// Writes random letters over the last six characters of `name` and of its
+// UTF-16 twin `wide_name`. The letters come from the system's random source:
+// msvcrt's rand() is never seeded, and would give each run the same names.
+bool draw_letters(char* name, wchar_t* wide_name) {
+    unsigned char draws[random_letters];
+    if (!RtlGenRandom(draws, sizeof draws)) return false;
+    char* at = name + std::strlen(name) - random_letters;
+    wchar_t* wide_at = wide_name + std::wcslen(wide_name) - random_letters;
+    for (std::size_t i = 0; i < random_letters; ++i) {
+        at[i] = letters[draws[i] % (sizeof letters - 1)];
+        wide_at[i] = static_cast<wchar_t>(at[i]);  // ASCII: one unit each
+    }
+    return true;
 }
 
-// MinGW-w64's mkstemp opens in binary mode: in a text file "\n" must become CR LF.
+// Creates the new file hidden, so that it is out of sight from its first
+// moment (and where a killed run leaves it), opened as mkstemp opened it:
+// for reading and writing, shared for both, in binary mode.
+int create_hidden(char* temporary_path, wchar_t* name) {
+    constexpr int attempts = 100;  // where each name drawn is taken, something else is wrong
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (!draw_letters(temporary_path, name)) {
+            errno = EIO;
+            return -1;
+        }
+        HANDLE handle = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), 0);
+            if (fd == -1) {
+                const int error = errno;
+                CloseHandle(handle);
+                DeleteFileW(name);
+                errno = error;
+            }
+            return fd;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            errno = errno_of(error);
+            return -1;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+}  // namespace
+
+int create_temporary(const char* path, char* temporary_path) {
+    write_template(path, temporary_path);
+    wchar_t* name = wide(temporary_path);
+    if (!name) {
+        errno = ENOMEM;
+        return -1;
+    }
+    const int fd = create_hidden(temporary_path, name);
+    std::free(name);
+    return fd;
+}
+
+// create_temporary opens in binary mode: in a text file "\n" must become CR LF.
 bool prepare_descriptor(int fd, const char* /*lender: Windows gives a new file its folder's access*/, bool text) {
     return _setmode(fd, text ? _O_TEXT : _O_BINARY) != -1;
 }
@@ -202,13 +264,27 @@ bool move_over(const wchar_t* from, const wchar_t* to, const char* path) {
     }
 }
 
+// The temporary file shows again just before it is renamed, and not after:
+// a kill between the two steps leaves a whole file in sight beside the
+// path, never a hidden one at it, and the attribute is cleared on this run's
+// own file, never on one another run has put at the path meanwhile.
+bool unhide(const wchar_t* name) {
+    const DWORD attributes = GetFileAttributesW(name);
+    const DWORD kept = attributes & ~DWORD{FILE_ATTRIBUTE_HIDDEN};  // the archive bit stays, for backups
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (kept == attributes || SetFileAttributesW(name, kept ? kept : FILE_ATTRIBUTE_NORMAL)))
+        return true;
+    errno = errno_of(GetLastError());
+    return false;
+}
+
 }  // namespace
 
 bool replace_file(const char* temporary_path, const char* path) {
     wchar_t* from = wide(temporary_path);
     wchar_t* to = wide(path);
     errno = ENOMEM;
-    const bool moved = from && to && move_over(from, to, path);
+    const bool moved = from && to && unhide(from) && move_over(from, to, path);
     std::free(from);
     std::free(to);
     return moved;

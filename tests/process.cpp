@@ -80,7 +80,7 @@ namespace {
         setrlimit(RLIMIT_FSIZE, &limit);
         // The POSIX program has a write past it fail; under Wine, whose own
         // process takes the signal, the test does that for the Windows one.
-        if (program_under_test().windows) signal(SIGXFSZ, SIG_IGN);
+        if (program_under_test().windows) signal(SIGXFSZ, options.killed_past_limit ? SIG_DFL : SIG_IGN);
         // A coverage build would write its counts cut short at the limit,
         // spoiling them for every later run; they go nowhere instead.
         setenv("GCOV_PREFIX", "/dev/null", 1);

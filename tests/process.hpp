@@ -24,6 +24,7 @@ struct RunOptions {
     bool stderr_closed = false;
     std::uint64_t address_space_limit = 0;  // 0: none
     std::uint64_t file_size_limit = 0;      // 0: none; a write past it fails with EFBIG
+    bool killed_past_limit = false;         // a write past it ends the Windows program, as a kill does
     std::string fail_call;                  // the call the fail_calls library makes fail
     bool rebuild = false;                   // run xml2obj instead of obj2xml
     unsigned user = 0;                      // 0: as the test runs; else as this user and group (needs root)
