@@ -5,7 +5,9 @@
 // less, without error), create_temporary (the temporary file cannot be
 // created, as in a folder that is not writable), create_new (a new file at
 // its own path cannot be created), fchmod or fsync; fremovexattr fails with
-// ENODATA, as where a file system reports an ACL already absent.
+// ENODATA, as where a file system reports an ACL already absent; and with
+// fdopen_warns, fdopen writes a warning on standard error, as a library may,
+// while the new file is open, then succeeds.
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -15,6 +17,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 namespace {
 
@@ -71,6 +74,14 @@ int fchmod(int fd, mode_t mode) {
         return -1;
     }
     return next<int (*)(int, mode_t)>("fchmod")(fd, mode);
+}
+
+std::FILE* fdopen(int fd, const char* mode) {
+    if (failing("fdopen_warns")) {
+        const ssize_t written = write(STDERR_FILENO, "warning\n", 8);
+        (void)written;  // a warning that goes nowhere is no failure
+    }
+    return next<std::FILE* (*)(int, const char*)>("fdopen")(fd, mode);
 }
 
 int fsync(int fd) {
