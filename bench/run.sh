@@ -66,8 +66,8 @@ cmp ../../samples/engine.dat engine.dat  # the rebuilds changed nothing
 
 # A line counts unless it is blank or, after its indentation, starts with //.
 code_lines=$(cd ../.. && awk '!/^[[:space:]]*(\/\/|$)/ { n++ } END { print n + 0 }' "${reading_path[@]}")
-report "(g) lines of the reading path" "${code_lines} in ${#reading_path[@]} files" "<= 680" \
-  "$(( code_lines <= 680 ))"
+report "(g) lines of the reading path" "${code_lines} in ${#reading_path[@]} files" "<= 720" \
+  "$(( code_lines <= 720 ))"
 
 # engine.xml with COUNT copies of LINE (a multiple of 1024) between the speed
 # element and the next one, written in blocks of 1024 lines.
