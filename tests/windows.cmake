@@ -1,7 +1,7 @@
 # The Windows programs: cross-built here with MinGW-w64, inspected, and run
 # through Wine by the same process-level tests: the 64-bit one directly, the
-# 32-bit one, whose code this machine's kernel refuses, through Wine's 32-bit
-# loader under qemu's user-mode emulator where
+# 32-bit one through Wine's 32-bit loader under qemu's user-mode emulator
+# (which runs it even where the kernel refuses 32-bit code), where
 # tools/setup-windows-runners.sh has set that up.
 find_program(MINGW_X86_CXX i686-w64-mingw32-g++)
 find_program(MINGW_X64_CXX x86_64-w64-mingw32-g++)
@@ -17,33 +17,35 @@ if(NOT (MINGW_X86_CXX AND MINGW_X64_CXX AND MINGW_OBJDUMP AND MINGW_WINDRES AND 
   return()
 endif()
 
-# Each Windows program is built in the folder of its preset, where the
-# Windows workflow then finds it built; warnings are errors here.
+# Each Windows program is built as its preset builds it, with warnings as
+# errors, in a folder of this build: the preset's own folder is the Windows
+# workflow's, which shows warnings only.
 include(ExternalProject)
 foreach(arch x86 x64)
-  set(dir ${PROJECT_SOURCE_DIR}/build/windows-${arch})
+  set(dir ${CMAKE_BINARY_DIR}/windows-${arch})
   ExternalProject_Add(obj2xml_windows_${arch}
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     BINARY_DIR ${dir}
-    CONFIGURE_COMMAND ${CMAKE_COMMAND} -E chdir ${PROJECT_SOURCE_DIR}
-                      ${CMAKE_COMMAND} --preset windows-${arch} -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
-    BUILD_COMMAND ${CMAKE_COMMAND} --build ${dir}
+    CONFIGURE_COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} --preset windows-${arch} -B ${dir}
+                      -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+    # The nested make cannot join this build's job server; told of none, it runs one job.
+    BUILD_COMMAND ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS ${CMAKE_COMMAND} --build ${dir}
     BUILD_BYPRODUCTS ${dir}/obj2xml.exe ${dir}/xml2obj.exe
     BUILD_ALWAYS ON
     INSTALL_COMMAND "")
   add_dependencies(program_tests obj2xml_windows_${arch})
 endforeach()
-set(x86_program ${PROJECT_SOURCE_DIR}/build/windows-x86/obj2xml.exe)
-set(x64_program ${PROJECT_SOURCE_DIR}/build/windows-x64/obj2xml.exe)
+set(x86_program ${CMAKE_BINARY_DIR}/windows-x86/obj2xml.exe)
+set(x64_program ${CMAKE_BINARY_DIR}/windows-x64/obj2xml.exe)
 
 foreach(program obj2xml xml2obj)
   add_test(NAME windows-x86.${program}_is_32bit_console_program_without_foreign_dlls
     COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DWINDRES=${MINGW_WINDRES}
-            -DPROGRAM=${PROJECT_SOURCE_DIR}/build/windows-x86/${program}.exe
+            -DPROGRAM=${CMAKE_BINARY_DIR}/windows-x86/${program}.exe
             -DFORMAT=pei-i386 -P ${CMAKE_CURRENT_SOURCE_DIR}/inspect_windows_program.cmake)
   add_test(NAME windows-x64.${program}_is_64bit_console_program_without_foreign_dlls
     COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${MINGW_OBJDUMP} -DWINDRES=${MINGW_WINDRES}
-            -DPROGRAM=${PROJECT_SOURCE_DIR}/build/windows-x64/${program}.exe
+            -DPROGRAM=${CMAKE_BINARY_DIR}/windows-x64/${program}.exe
             -DFORMAT=pei-x86-64 -P ${CMAKE_CURRENT_SOURCE_DIR}/inspect_windows_program.cmake)
 endforeach()
 
