@@ -249,7 +249,7 @@ done
 cmd_commands >/dev/null
 left_to_package_check=
 run_document README.md 10 < <(markdown_commands "$source_dir/README.md")
-run_document HACKING.md 9 < <(markdown_commands "$source_dir/HACKING.md")
+run_document HACKING.md 8 < <(markdown_commands "$source_dir/HACKING.md")
 run_document obj2xml.1 3 < <(man_commands "$source_dir/obj2xml.1" | sed 's/^/EXAMPLES\x1F/')
 run_document xml2obj.1 4 < <(man_commands "$source_dir/xml2obj.1" | sed 's/^/EXAMPLES\x1F/')
 
