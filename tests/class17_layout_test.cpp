@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdint>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -85,10 +84,12 @@ const char* const zero_payload_lines =
     "\t<variable name=\"numsnd\" size=\"1\">0</variable>\n";
 
 std::vector<std::string> unknown_names(const std::string& text) {
-    static const std::regex unknown("<unknown name=\"([^\"]+)\"");
+    const std::string opening = "<unknown name=\"";
     std::vector<std::string> names;
-    for (std::sregex_iterator it(text.begin(), text.end(), unknown), end; it != end; ++it)
-        names.push_back((*it)[1]);
+    for (std::size_t at = text.find(opening); at != std::string::npos; at = text.find(opening, at)) {
+        at += opening.size();
+        names.push_back(text.substr(at, text.find('"', at) - at));
+    }
     return names;
 }
 
