@@ -46,18 +46,19 @@ const Token& open_element(Reader& reader, const Expected& expected) {
     const std::span<const std::string_view> allowed =
         root ? std::span(root_attributes) : std::span(line_attributes).first(sized ? 2 : 1);
     for (const Attribute& given : std::span(token.attributes).first(token.attribute_count)) {
-        if (given.name.find(':') != std::string_view::npos) continue;  // the schema hint, read on the root only
-        if (std::ranges::find(allowed, given.name) == allowed.end())
+        // A prefixed name is the schema hint, which the reader lets through on the root only.
+        if (std::ranges::find(allowed, given.name) == allowed.end() && given.name.find(':') == std::string_view::npos)
             fail(reader, given.value.offset, "expected only %s attributes on <%s>, found %s", listed, expected.element,
                  shown(reader, given.name, false).data());
         if (given.name == "size" && !equals(given.value, expected.size.data()))
             fail(reader, given.value.offset, R"(expected size="%s" for %s, found size="%s")", expected.size.data(),
                  expected.name.data(), shown(reader, given.value).data());
     }
-    for (const std::string_view name : allowed)
-        if (!find_attribute(token, name))
-            fail(reader, token.offset, root ? "expected a %s attribute on <%s>" : "expected a %s attribute for %s",
-                 name.data(), root ? expected.element : expected.name.data());
+    const auto missing =
+        std::ranges::find_if(allowed, [&](std::string_view name) { return !find_attribute(token, name); });
+    if (missing != allowed.end())
+        fail(reader, token.offset, root ? "expected a %s attribute on <%s>" : "expected a %s attribute for %s",
+             missing->data(), root ? expected.element : expected.name.data());
     take(reader);
     return token;
 }

@@ -221,6 +221,16 @@ void append(Value& value, char32_t code) {
     ++value.length;
 }
 
+// An attribute's "=" and quoted value at `at`, decoded into `value`.
+void read_quoted(const Reader& reader, std::size_t& at, Value& value) {
+    for (const char quote = open_value(reader, at); !byte_is(reader, at, quote);) {
+        if (at >= reader.input.size()) fail_expected(reader, at, "the value's closing quote");
+        if (byte_is(reader, at, '<')) fail(reader, at, "\"<\" is not allowed in an attribute value");
+        append(value, value_char(reader, at, true));
+    }
+    ++at;
+}
+
 // Markup at `at` that the documents never hold is refused by name.
 void refuse_markup(const Reader& reader, std::size_t at) {
     if (looking_at(reader, at, "<![CDATA[")) fail(reader, at, "CDATA sections are not accepted");
@@ -247,12 +257,7 @@ void read_tag(const Reader& reader, Token& token) {
         attribute.value.offset = at;
         attribute.name = read_name(reader, at, token.offset == reader.root);
         if (attribute.name == "xmlns") fail(reader, attribute.value.offset, "namespace declarations are not accepted");
-        for (const char quote = open_value(reader, at); !byte_is(reader, at, quote);) {
-            if (at >= reader.input.size()) fail_expected(reader, at, "the value's closing quote");
-            if (byte_is(reader, at, '<')) fail(reader, at, "\"<\" is not allowed in an attribute value");
-            append(attribute.value, value_char(reader, at, true));
-        }
-        ++at;
+        read_quoted(reader, at, attribute.value);
         if (attribute.name == schema_hint[0] && !equals(attribute.value, schema_instance))
             fail(reader, attribute.value.offset, R"(expected xmlns:xsi="%s")", schema_instance.data());
         if (find_attribute(token, attribute.name))
@@ -267,6 +272,11 @@ void read_tag(const Reader& reader, Token& token) {
     at += token.empty ? 1 : 0;
     expect(reader, at, '>', "\">\"");
     token.end = at;
+}
+
+// A decimal integer's character at `position`, counted from 1.
+constexpr bool number_char(char32_t code, std::size_t position) {
+    return is_digit(code) || (code == '-' && position == 1);
 }
 
 // Scans the run of text at `at`, which moves to its end.
@@ -288,8 +298,7 @@ Text scan_text(const Reader& reader, std::size_t& at) {
         if (is_blank(code) && run.length == 0) continue;
         append(run, code);
         if (is_blank(code)) continue;
-        number = number && run.length == trimmed.length + 1 &&  // no blank inside
-                 (is_digit(code) || (code == '-' && run.length == 1));
+        number = number && run.length == trimmed.length + 1 && number_char(code, run.length);  // no blank inside
         if (is_digit(code)) magnitude = std::min<std::int64_t>(magnitude * 10 + (code - '0'), 1'000'000'000'000);
         trimmed.length = run.length;
     }
