@@ -34,9 +34,9 @@ void write_error_text(const char* text);
 // Waits for one key press on the console, read without echo, and only where
 // a person can see the prompt and answer it: standard input and standard
 // error are the console (on POSIX, the same terminal, the process's
-// controlling one, in whose foreground the process runs). Anywhere else (a file, a pipe, NUL, a background job) it
-// reads nothing and returns at once, so scripts never stall and their input
-// is left as it was. The whole key is consumed. A signal that ends the
+// controlling one, in whose foreground the process runs). Anywhere else (a
+// file, a pipe, NUL, a background job) it reads nothing and returns at
+// once, so scripts never stall and their input is left as it was. The whole key is consumed. A signal that ends the
 // process during the wait leaves the terminal as it found it.
 void wait_for_key();
 
