@@ -64,6 +64,15 @@ std::string read_until(int master, const std::string& wanted, bool by_letters = 
     return text;
 }
 
+// Waits until the program has put the terminal into its key wait's raw mode,
+// or 10 s pass; true when it has.
+bool wait_for_raw_mode(int master) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (termios settings{}; std::chrono::steady_clock::now() < deadline; usleep(2000))
+        if (tcgetattr(master, &settings) == 0 && !(settings.c_lflag & ICANON)) return true;
+    return false;
+}
+
 struct KeyWaitOutcome {
     std::string before_key;
     std::string after_key;
@@ -115,9 +124,8 @@ KeyWaitOutcome end_wait_at_prompt(char key, int signal = 0, int ignored_signal =
     int master = -1;
     const pid_t child = start_on_terminal(master, Started::plain, ignored_signal);
     outcome.before_key = read_until(master, "Press any key to abort.");
-    usleep(200000);
     int status = 0;
-    outcome.waited = waitpid(child, &status, WNOHANG) == 0;
+    outcome.waited = wait_for_raw_mode(master) && waitpid(child, &status, WNOHANG) == 0;
     tcgetattr(master, &outcome.while_waiting);
     if (signal) kill(child, signal);
     if (key) (void)write(master, &key, 1);
@@ -161,10 +169,9 @@ TEST_F(KeyWait, AnArrowKeyIsConsumedWhole) {
     int master = -1;
     const pid_t child = start_on_terminal(master, Started::plain, 0, "IFS= read -r line; printf '<%s>' \"$line\"");
     read_until(master, "Press any key to abort.");
-    usleep(200000);
+    wait_for_raw_mode(master);
     (void)write(master, "\x1b[A", 3);  // the up arrow
-    read_until(master, "\r\n");
-    usleep(200000);
+    read_until(master, "\r\n");  // written once the terminal has its settings back
     (void)write(master, "ok\n", 3);
     const std::string shown = read_until(master, ">");
     EXPECT_NE(shown.find("<ok>"), std::string::npos) << shown;

@@ -22,7 +22,7 @@ std::string fault(const ReadError& error) {
 
 // clang-format off
 constexpr const char* unnamed_bits[] = {"", "", nullptr};
-constexpr const char* mode_bits[] = {"", "", "locked", "", nullptr};
+constexpr const char* lock_bits[] = {"", "", "locked", "", nullptr};
 // Byte 2 of a record has no row.
 constexpr FieldDesc record[] = {
     {0x0, 1, 1, "id", nullptr, nullptr},
@@ -33,7 +33,7 @@ constexpr FieldDesc record[] = {
 constexpr FieldDesc table[] = {
     {0x0, 2, 1, "speed",   nullptr, nullptr  },
     {0x2, 1, 2, "",        nullptr, nullptr  },
-    {0x4, 1, 1, "mode",    nullptr, mode_bits},
+    {0x4, 1, 1, "mode",    nullptr, lock_bits},
     {0x5, 0, 2, "records", record,  nullptr  },
     {0xD, 4, 1, "total",   nullptr, nullptr  },
     end_of_table,
