@@ -16,6 +16,7 @@ std::span<std::uint8_t> load_file(const char* path, FileIdentity& identity, bool
     std::size_t size = 0;
     if (!file_facts(in, size, identity)) fatal("Can't stat %s: %s", path, std::strerror(errno));
     auto* data = static_cast<std::uint8_t*>(alloc_or_fail(size, "data"));
+    prefer_large_pages(data, size);
     if (std::fread(data, 1, size, in) != size)
         fatal("Can't read %s: %s", path,
               std::ferror(in) ? std::strerror(errno) : "File ended before its reported size");

@@ -56,6 +56,11 @@ inline bool operator==(const FileIdentity& one, const FileIdentity& other) {
 // that does not fit in memory's size type fails with EOVERFLOW.
 bool file_facts(std::FILE* file, std::size_t& size, FileIdentity& identity);
 
+// Asks for large pages behind a block of at least 2 MiB where the system has
+// them: a file read into fresh memory then costs a page fault per 2 MiB, not
+// one per 4 KiB.
+void prefer_large_pages(void* block, std::size_t size);
+
 // True when `path` names the file of `identity` now, through links included.
 bool names_file(const char* path, const FileIdentity& identity);
 

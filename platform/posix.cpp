@@ -1,5 +1,6 @@
 // The platform layer on POSIX systems.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -125,6 +126,20 @@ bool file_facts(std::FILE* file, std::size_t& size, FileIdentity& identity) {
     identity = identity_of(status);
     size = static_cast<std::size_t>(status.st_size);
     return true;
+}
+
+void prefer_large_pages(void* block, std::size_t size) {
+#if defined(MADV_HUGEPAGE)
+    constexpr std::size_t large_page = std::size_t{2} << 20;
+    if (size < large_page) return;
+    // madvise takes a page-aligned start; the bytes before it keep small pages.
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t skip = (page - reinterpret_cast<std::uintptr_t>(block) % page) % page;
+    (void)madvise(static_cast<char*>(block) + skip, size - skip, MADV_HUGEPAGE);  // only a hint
+#else
+    (void)block;
+    (void)size;
+#endif
 }
 
 bool names_file(const char* path, const FileIdentity& identity) {

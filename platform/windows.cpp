@@ -92,6 +92,9 @@ bool names_file(const char* path, const FileIdentity& identity) {
     return known && named == identity;
 }
 
+// Large pages need a privilege that users lack.
+void prefer_large_pages(void*, std::size_t) {}
+
 bool is_special_file(const char*) { return false; }  // devices answer as empty files, and never block
 
 // Paths.
