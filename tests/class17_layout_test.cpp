@@ -13,7 +13,7 @@ namespace {
 
 using Payload = std::array<std::uint8_t, 350>;
 
-std::string dumped(const Payload& payload) {
+std::string payload_lines(const Payload& payload) {
     return captured([&](std::FILE* out) { EXPECT_EQ(dump_fields(out, payload, class17_fields, 1), 350); });
 }
 
@@ -100,7 +100,7 @@ void add_array(std::vector<std::string>& names, const std::string& base, int cou
 }  // namespace
 
 TEST(Class17Layout, ZeroPayloadWritesEveryNamedFieldAndNoUnknown) {
-    EXPECT_EQ(dumped(Payload{}), zero_payload_lines);
+    EXPECT_EQ(payload_lines(Payload{}), zero_payload_lines);
 }
 
 TEST(Class17Layout, UnnamedFieldsAreNamedFromTheirOffsets) {
@@ -120,7 +120,7 @@ TEST(Class17Layout, UnnamedFieldsAreNamedFromTheirOffsets) {
     expected.insert(expected.end(), {"field_10E", "field_110", "field_111", "field_113", "field_118"});
     add_array(expected, "field_11A", 64);
     add_array(expected, "field_15B", 3);
-    EXPECT_EQ(unknown_names(dumped(payload)), expected);
+    EXPECT_EQ(unknown_names(payload_lines(payload)), expected);
 }
 
 TEST(Class17Layout, FlagBitsAndSpriteFields) {
@@ -129,7 +129,7 @@ TEST(Class17Layout, FlagBitsAndSpriteFields) {
     payload[0x3C + 0x07] = 0xFE;                           // sprite bits 1 to 7 are never written
     payload[0x3C + 0x1E + 0x12 + 3] = 0x80;                // 4-byte unknown of sprites[1], bit 31
     payload[0x3C + 0x1E + 0x0F] = 0x55;                    // a byte no row describes
-    const std::string text = dumped(payload);
+    const std::string text = payload_lines(payload);
     EXPECT_NE(text.find("\t<bitmask name=\"flags\" size=\"2\">\n"
                         "\t\t<bit name=\"bit0\">1</bit>\n"
                         "\t\t<bit name=\"rackrail\">0</bit>\n"),
