@@ -36,8 +36,9 @@ void write_error_text(const char* text);
 // error are the console (on POSIX, the same terminal, the process's
 // controlling one, in whose foreground the process runs). Anywhere else (a
 // file, a pipe, NUL, a background job) it reads nothing and returns at
-// once, so scripts never stall and their input is left as it was. The whole key is consumed. A signal that ends the
-// process during the wait leaves the terminal as it found it.
+// once, so scripts never stall and their input is left as it was. The whole
+// key is consumed. A signal that ends the process during the wait leaves
+// the terminal as it found it.
 void wait_for_key();
 
 // Files.
